@@ -1,0 +1,13 @@
+// The Windows runtime's counted formatters, in the Windows dialect: in a
+// narrow format "%s" is narrow and "%S" wide, in a wide format the reverse;
+// "%I64d" and friends are understood. They return the number of characters
+// written (no room needed for a terminating zero, none added when the text
+// fills the buffer exactly) or -1 when the text does not fit or cannot be
+// formatted. Implemented in crt.cpp.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments);
+int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list arguments);

@@ -1,0 +1,17 @@
+// Layer-internal: the one mapping between DOS-style paths and POSIX paths.
+// Drive Z: is the POSIX root, drive C: the folder named by QV_DRIVE_C; both
+// backslash and slash separate. Paths the layer returns use backslashes.
+#pragma once
+
+#include <string>
+
+namespace qv_posix {
+
+// The POSIX path for a DOS-style path. Returns false (last error
+// ERROR_PATH_NOT_FOUND) for a drive that is not mapped.
+bool to_posix_path(const std::string& dos_path, std::string& posix_path);
+
+// "Z:" followed by the absolute POSIX path with backslashes.
+std::string to_dos_path(const std::string& posix_path);
+
+}  // namespace qv_posix
