@@ -1,0 +1,27 @@
+// The process-wide state of one run: created empty at start-up, never reset.
+// The launcher owns it; the archive reader fills it.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace launcher {
+
+// Named values of the run; keys compare byte by byte. The archive reader
+// only inserts names that are absent.
+extern std::map<std::string, std::string> value_table;
+
+// The run's working folder, always ending in a backslash.
+extern std::string working_folder;
+
+// The text of the package's own "/V" option.
+extern std::string v_option_text;
+
+// Set by "/s": no message box of the run is shown.
+extern bool silent_mode;
+
+// Set by the archive reader when it reads the tail record, cleared when a
+// record fails its digest.
+extern bool archive_valid;
+
+}  // namespace launcher
