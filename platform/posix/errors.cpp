@@ -31,6 +31,7 @@ const message messages[] = {
     {ERROR_BAD_FORMAT, "An attempt was made to load a program with an incorrect format."},
     {ERROR_INVALID_DATA, "The data is invalid."},
     {ERROR_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+    {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive."},
     {ERROR_NO_MORE_FILES, "There are no more files."},
     {ERROR_WRITE_PROTECT, "The media is write protected."},
     {ERROR_SEEK, "The drive cannot locate a specific area or track on the disk."},

@@ -1,0 +1,477 @@
+// Files: CreateFileA, SetFilePointer, ReadFile, WriteFile, GetFileSize,
+// SetEndOfFile, CopyFileA, MoveFileExA, DeleteFileA, SetFileAttributesA,
+// GetFileAttributesA.
+// Differs from Windows:
+// - share modes are accepted and not enforced: POSIX has no mandatory
+//   sharing, so another open of the same file always succeeds;
+// - security attributes are ignored (the file gets the umask's mode), and
+//   template files and overlapped I/O are refused;
+// - the read-only attribute is the absence of the owner's write bit; it is
+//   honoured for files only (a folder cannot be made read-only) and checked
+//   here, so root is refused too; other attributes (hidden, system ...) are
+//   refused; an existing file reports FILE_ATTRIBUTE_NORMAL, never ARCHIVE;
+// - SIGXFSZ is ignored from the first write on, so that a write past the
+//   file size limit fails with an error instead of ending the process.
+
+#include "platform/posix/internal/dos_path.h"
+#include "platform/posix/internal/errno_map.h"
+#include "platform/posix/internal/file_object.h"
+#include "platform/win32.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qv_posix {
+
+file_object::~file_object() { close(fd_); }
+
+namespace {
+
+const DWORD supported_access = GENERIC_READ | GENERIC_WRITE;
+const DWORD supported_share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD supported_flags = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                              FILE_FLAG_SEQUENTIAL_SCAN;
+const DWORD supported_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+const int64_t four_gib = int64_t(1) << 32;
+
+bool posix_path_of(LPCSTR name, std::string& path) {
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (*name == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return to_posix_path(name, path);
+}
+
+// The last error for a failed call on path: ENOENT means a missing file
+// only when the folder that should hold it exists, as Windows tells the two
+// apart.
+void set_error_for(const std::string& path, int error_number) {
+    if (error_number == ENOENT) {
+        std::string parent = path;
+        while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+        const size_t slash = parent.rfind('/');
+        parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+        struct stat status;
+        if (stat(parent.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return;
+        }
+    }
+    errno = error_number;
+    set_last_error_from_errno();
+}
+
+bool is_read_only(const struct stat& status) { return S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0; }
+
+void ignore_file_size_signal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current;
+        if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
+    });
+}
+
+// Opens path without creating it; EINTR is retried.
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+    for (;;) {
+        const int fd = open(path, flags | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+}  // namespace
+}  // namespace qv_posix
+
+using qv_posix::file_object;
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE template_file) {
+    using namespace qv_posix;
+    if ((access & ~supported_access) != 0 || access == 0 || (share & ~supported_share) != 0 ||
+        (flags & ~supported_flags) != 0 || template_file != nullptr || disposition < CREATE_NEW ||
+        disposition > TRUNCATE_EXISTING || (disposition == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string path;
+    if (!posix_path_of(name, path)) return INVALID_HANDLE_VALUE;
+
+    const bool can_read = (access & GENERIC_READ) != 0;
+    const bool can_write = (access & GENERIC_WRITE) != 0;
+    const int mode_flags = can_read && can_write ? O_RDWR : can_write ? O_WRONLY : O_RDONLY;
+    const mode_t create_mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+
+    int fd = -1;
+    bool existed = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
+            fd = open_retrying(path.c_str(), mode_flags | O_CREAT | O_EXCL, create_mode);
+            if (fd >= 0 || errno != EEXIST || disposition == CREATE_NEW) break;
+        }
+        fd = open_retrying(path.c_str(), mode_flags);
+        existed = fd >= 0;
+        // Removed between the two opens: create it after all.
+        if (fd < 0 && errno == ENOENT && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) continue;
+        break;
+    }
+    if (fd < 0) {
+        set_error_for(path, errno);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        set_last_error_from_errno();
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(status.st_mode) || (existed && can_write && is_read_only(status))) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && status.st_size != 0 &&
+        ftruncate(fd, 0) != 0) {
+        set_last_error_from_errno();
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    file_object* file = new file_object(fd, can_read, can_write);
+    SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                         : ERROR_SUCCESS);
+    return file->handle();
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distance_high, DWORD method) {
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return INVALID_SET_FILE_POINTER;
+    int64_t base = 0;
+    if (method == FILE_CURRENT) {
+        base = lseek(file->fd(), 0, SEEK_CUR);
+    } else if (method == FILE_END) {
+        struct stat status;
+        base = fstat(file->fd(), &status) == 0 ? int64_t(status.st_size) : -1;
+    } else if (method != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (base < 0) {
+        qv_posix::set_last_error_from_errno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without a high part the distance is a signed 32-bit value.
+    const int64_t offset = distance_high == nullptr
+                               ? int64_t(distance)
+                               : int64_t(uint64_t(uint32_t(*distance_high)) << 32 | uint32_t(distance));
+    const int64_t target = base + offset;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distance_high == nullptr && target >= qv_posix::four_gib) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // the result would not fit the return value
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lseek(file->fd(), off_t(target), SEEK_SET) < 0) {
+        qv_posix::set_last_error_from_errno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distance_high != nullptr) *distance_high = LONG(uint64_t(target) >> 32);
+    const DWORD low = DWORD(uint64_t(target) & 0xFFFFFFFFu);
+    if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);  // tells success from failure
+    return low;
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read_count, LPOVERLAPPED overlapped) {
+    if (read_count != nullptr) *read_count = 0;
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return FALSE;
+    if (overlapped != nullptr || (buffer == nullptr && to_read != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!file->can_read()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    char* bytes = static_cast<char*>(buffer);
+    DWORD done = 0;
+    while (done < to_read) {
+        const ssize_t count = read(file->fd(), bytes + done, to_read - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            qv_posix::set_last_error_from_errno();
+            if (read_count != nullptr) *read_count = done;
+            return FALSE;
+        }
+        if (count == 0) break;  // end of file: success with fewer bytes
+        done += DWORD(count);
+    }
+    if (read_count != nullptr) *read_count = done;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (written != nullptr) *written = 0;
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return FALSE;
+    if (overlapped != nullptr || (buffer == nullptr && to_write != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!file->can_write()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    qv_posix::ignore_file_size_signal();
+    const char* bytes = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    while (done < to_write) {
+        const ssize_t count = write(file->fd(), bytes + done, to_write - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            if (count == 0) errno = ENOSPC;
+            qv_posix::set_last_error_from_errno();
+            if (written != nullptr) *written = done;
+            return FALSE;
+        }
+        done += DWORD(count);
+    }
+    if (written != nullptr) *written = done;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD size_high) {
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return INVALID_FILE_SIZE;
+    struct stat status;
+    if (fstat(file->fd(), &status) != 0) {
+        qv_posix::set_last_error_from_errno();
+        return INVALID_FILE_SIZE;
+    }
+    const uint64_t size = uint64_t(status.st_size);
+    if (size_high != nullptr) *size_high = DWORD(size >> 32);
+    const DWORD low = DWORD(size & 0xFFFFFFFFu);
+    if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+    return low;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return FALSE;
+    if (!file->can_write()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const off_t position = lseek(file->fd(), 0, SEEK_CUR);
+    if (position < 0 || ftruncate(file->fd(), position) != 0) {
+        qv_posix::set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
+    using namespace qv_posix;
+    std::string from, to;
+    if (!posix_path_of(existing, from) || !posix_path_of(target, to)) return FALSE;
+    const int source = open_retrying(from.c_str(), O_RDONLY);
+    if (source < 0) {
+        set_error_for(from, errno);
+        return FALSE;
+    }
+    struct stat source_status;
+    const bool stated = fstat(source, &source_status) == 0;
+    if (!stated || S_ISDIR(source_status.st_mode)) {
+        if (stated) errno = EISDIR;
+        set_last_error_from_errno();
+        close(source);
+        return FALSE;
+    }
+    struct stat target_status;
+    if (stat(to.c_str(), &target_status) == 0) {
+        DWORD refusal = ERROR_SUCCESS;
+        if (fail_if_exists) refusal = ERROR_FILE_EXISTS;
+        else if (S_ISDIR(target_status.st_mode) || is_read_only(target_status)) refusal = ERROR_ACCESS_DENIED;
+        // Copying a file onto itself would empty it before reading it.
+        else if (target_status.st_dev == source_status.st_dev && target_status.st_ino == source_status.st_ino)
+            refusal = ERROR_SHARING_VIOLATION;
+        if (refusal != ERROR_SUCCESS) {
+            close(source);
+            SetLastError(refusal);
+            return FALSE;
+        }
+    }
+    const int destination =
+        open_retrying(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | (fail_if_exists ? O_EXCL : 0), 0666);
+    if (destination < 0) {
+        const int error_number = errno;
+        close(source);
+        if (error_number == EEXIST) SetLastError(ERROR_FILE_EXISTS);
+        else set_error_for(to, error_number);
+        return FALSE;
+    }
+    ignore_file_size_signal();
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t count = read(source, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            ok = count == 0;
+            break;
+        }
+        ssize_t done = 0;
+        while (ok && done < count) {
+            const ssize_t put = write(destination, buffer.data() + done, size_t(count - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                if (put == 0) errno = ENOSPC;
+                ok = false;
+            } else {
+                done += put;
+            }
+        }
+        if (!ok) break;
+    }
+    if (ok) {
+        // Windows keeps the attributes and the last write time.
+        const struct timespec times[2] = {source_status.st_atim, source_status.st_mtim};
+        futimens(destination, times);
+        fchmod(destination, source_status.st_mode & 07777);
+    }
+    const int error_number = errno;
+    close(source);
+    if (close(destination) != 0 && ok) ok = false;
+    if (!ok) {
+        errno = error_number;
+        set_last_error_from_errno();
+        unlink(to.c_str());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    using namespace qv_posix;
+    if ((flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) != 0 ||
+        target == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string from, to;
+    if (!posix_path_of(existing, from) || !posix_path_of(target, to)) return FALSE;
+    struct stat source_status;
+    if (lstat(from.c_str(), &source_status) != 0) {
+        set_error_for(from, errno);
+        return FALSE;
+    }
+    struct stat target_status;
+    if (lstat(to.c_str(), &target_status) == 0) {
+        const bool same = target_status.st_dev == source_status.st_dev && target_status.st_ino == source_status.st_ino;
+        if (!same) {
+            if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+                SetLastError(ERROR_ALREADY_EXISTS);
+                return FALSE;
+            }
+            if (S_ISDIR(target_status.st_mode) || S_ISDIR(source_status.st_mode) || is_read_only(target_status)) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            }
+        }
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        if (errno != EXDEV) {
+            set_error_for(to, errno);
+            return FALSE;
+        }
+        if ((flags & MOVEFILE_COPY_ALLOWED) == 0 || S_ISDIR(source_status.st_mode)) {
+            SetLastError(ERROR_NOT_SAME_DEVICE);
+            return FALSE;
+        }
+        if (!CopyFileA(existing, target, FALSE)) return FALSE;
+        if (unlink(from.c_str()) != 0) {
+            set_last_error_from_errno();
+            return FALSE;
+        }
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) sync();
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+    using namespace qv_posix;
+    std::string path;
+    if (!posix_path_of(name, path)) return FALSE;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        set_error_for(path, errno);
+        return FALSE;
+    }
+    // Checked here rather than left to unlink, which lets root through.
+    if (S_ISDIR(status.st_mode) || is_read_only(status)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (unlink(path.c_str()) != 0) {
+        set_error_for(path, errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
+    using namespace qv_posix;
+    if ((attributes & ~supported_attributes) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path;
+    if (!posix_path_of(name, path)) return FALSE;
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        set_error_for(path, errno);
+        return FALSE;
+    }
+    const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (S_ISDIR(status.st_mode)) {
+        if (read_only) {
+            SetLastError(ERROR_INVALID_PARAMETER);  // see the opening comment
+            return FALSE;
+        }
+        return TRUE;
+    }
+    const mode_t mode = read_only ? status.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : status.st_mode | S_IWUSR;
+    if ((mode & 07777) != (status.st_mode & 07777) && chmod(path.c_str(), mode & 07777) != 0) {
+        set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+    using namespace qv_posix;
+    std::string path;
+    if (!posix_path_of(name, path)) return INVALID_FILE_ATTRIBUTES;
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        set_error_for(path, errno);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    return is_read_only(status) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
