@@ -1,96 +1,308 @@
-// _vsnprintf and _vsnwprintf over the C library's formatters. The format is
-// translated to the C library's dialect first; conversions of narrow text in
-// a wide format and wide text in a narrow one follow the C library's locale
-// (as the Windows runtime follows its own).
+// _vsnprintf and _vsnwprintf in the Windows runtime's printf dialect. The
+// format is walked here, one conversion at a time: numbers are rendered by
+// the C library's snprintf, strings and characters by hand, so that narrow
+// text in a wide format and wide text in a narrow one cross through the
+// ANSI code page (as the Windows runtime converts with its code page) and
+// never through the C library's locale.
+//
+// Differs from Windows: "%p" prints the C library's form; "%n" and
+// conversions the Windows runtime does not know make the call fail (-1).
+// As on Windows, "l" on an integer is 32 bits, "I64"/"ll" 64 and "I" the
+// size of a pointer; "L" on a floating conversion is the native long double.
 
 #include "platform/posix/crt.h"
 
+#include "platform/win32.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 namespace {
 
-// Rewrites one format from the Windows dialect to the C library's. Only the
-// string and character conversions and the "I64"/"I32"/"I" size prefixes
-// differ; everything else passes through.
+// The argument list of one call; helpers share it through a reference
+// (a va_list cannot portably be passed on and used again).
+struct argument_list {
+    va_list list;
+};
+
+enum class size_prefix { none, hh, h, l, ll, pointer, i32, i64, j, z, t, long_double, wide };
+
+struct conversion {
+    std::string flags;  // of "-+ #0"
+    int width = -1;
+    int precision = -1;
+    size_prefix size = size_prefix::none;
+    char type = 0;
+};
+
+bool ascii_in(int c, const char* set) { return c > 0 && c < 128 && std::strchr(set, c) != nullptr; }
+
+// Reads a decimal number or '*'; false on overflow.
 template <class Char>
-std::basic_string<Char> translate(const Char* format, bool wide_format) {
-    std::basic_string<Char> out;
-    for (const Char* p = format; *p != 0; ++p) {
-        out += *p;
-        if (*p != '%') continue;
+bool read_number(const Char*& p, argument_list& arguments, int& value) {
+    if (*p == '*') {
         ++p;
-        if (*p == '%') {
+        value = va_arg(arguments.list, int);
+        return true;
+    }
+    value = 0;
+    while (*p >= '0' && *p <= '9') {
+        if (value > (INT_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<int>(*p++ - '0');
+    }
+    return true;
+}
+
+// Parses the conversion after '%' (fetching '*' values); false when the
+// format is malformed. p ends on the conversion character.
+template <class Char>
+bool parse_conversion(const Char*& p, argument_list& arguments, conversion& spec) {
+    while (ascii_in(static_cast<int>(*p), "-+ #0")) spec.flags += static_cast<char>(*p++);
+    if (*p == '*' || (*p >= '1' && *p <= '9')) {
+        if (!read_number(p, arguments, spec.width)) return false;
+        if (spec.width < 0) {
+            spec.flags += '-';
+            spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+        }
+    }
+    if (*p == '.') {
+        ++p;
+        if (!read_number(p, arguments, spec.precision)) return false;
+        if (spec.precision < 0) spec.precision = -1;  // as if omitted
+    }
+    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+        spec.size = size_prefix::i64;
+        p += 3;
+    } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+        spec.size = size_prefix::i32;
+        p += 3;
+    } else if (p[0] == 'h' && p[1] == 'h') {
+        spec.size = size_prefix::hh;
+        p += 2;
+    } else if (p[0] == 'l' && p[1] == 'l') {
+        spec.size = size_prefix::ll;
+        p += 2;
+    } else if (ascii_in(static_cast<int>(*p), "hlIjztLw")) {
+        switch (static_cast<char>(*p++)) {
+            case 'h': spec.size = size_prefix::h; break;
+            case 'l': spec.size = size_prefix::l; break;
+            case 'I': spec.size = size_prefix::pointer; break;
+            case 'j': spec.size = size_prefix::j; break;
+            case 'z': spec.size = size_prefix::z; break;
+            case 't': spec.size = size_prefix::t; break;
+            case 'L': spec.size = size_prefix::long_double; break;
+            default: spec.size = size_prefix::wide; break;
+        }
+    }
+    if (!ascii_in(static_cast<int>(*p), "diouxXeEfFgGaAcCsSp%")) return false;
+    spec.type = static_cast<char>(*p);
+    return true;
+}
+
+// The C library's format for one numeric conversion, with modifier mod.
+std::string c_format(const conversion& spec, const char* mod) {
+    std::string text = "%" + spec.flags;
+    if (spec.width >= 0) text += std::to_string(spec.width);
+    if (spec.precision >= 0) text += "." + std::to_string(spec.precision);
+    return text + mod + spec.type;
+}
+
+template <class T>
+bool append_c_formatted(std::string& out, const std::string& format, T value) {
+    const int length = std::snprintf(nullptr, 0, format.c_str(), value);
+    if (length < 0) return false;
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) + 1);
+    std::snprintf(&out[start], static_cast<size_t>(length) + 1, format.c_str(), value);
+    out.resize(start + static_cast<size_t>(length));
+    return true;
+}
+
+// Renders a numeric or pointer conversion as ASCII text.
+bool render_number(const conversion& spec, argument_list& arguments, std::string& out) {
+    const bool is_signed = spec.type == 'd' || spec.type == 'i';
+    switch (spec.type) {
+        case 'p':
+            if (spec.size != size_prefix::none) return false;
+            return append_c_formatted(out, c_format(spec, ""), va_arg(arguments.list, void*));
+        case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+            if (spec.size == size_prefix::long_double)
+                return append_c_formatted(out, c_format(spec, "L"), va_arg(arguments.list, long double));
+            if (spec.size != size_prefix::none && spec.size != size_prefix::l) return false;
+            return append_c_formatted(out, c_format(spec, ""), va_arg(arguments.list, double));
+        default: break;
+    }
+    long long value = 0;
+    unsigned long long unsigned_value = 0;
+    switch (spec.size) {
+        case size_prefix::none:
+        case size_prefix::l:
+        case size_prefix::i32:
+            value = va_arg(arguments.list, int32_t);
+            unsigned_value = static_cast<uint32_t>(value);
+            break;
+        case size_prefix::hh:
+            value = static_cast<signed char>(va_arg(arguments.list, int));
+            unsigned_value = static_cast<unsigned char>(value);
+            break;
+        case size_prefix::h:
+            value = static_cast<short>(va_arg(arguments.list, int));
+            unsigned_value = static_cast<unsigned short>(value);
+            break;
+        case size_prefix::ll:
+        case size_prefix::i64:
+        case size_prefix::j:
+            value = va_arg(arguments.list, long long);
+            unsigned_value = static_cast<unsigned long long>(value);
+            break;
+        case size_prefix::pointer:
+        case size_prefix::z:
+        case size_prefix::t:
+            value = static_cast<long long>(va_arg(arguments.list, ptrdiff_t));
+            unsigned_value = static_cast<size_t>(value);
+            break;
+        default: return false;
+    }
+    if (is_signed) return append_c_formatted(out, c_format(spec, "ll"), value);
+    return append_c_formatted(out, c_format(spec, "ll"), unsigned_value);
+}
+
+// The ANSI code page crossings, lenient: what has no form becomes '?'.
+bool convert(const char* text, size_t length, std::wstring& out) {
+    out.clear();
+    if (length == 0) return true;
+    out.resize(length);
+    const int count = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], static_cast<int>(length));
+    out.resize(static_cast<size_t>(count));
+    return count > 0;
+}
+
+bool convert(const wchar_t* text, size_t length, std::string& out) {
+    out.clear();
+    if (length == 0) return true;
+    const int needed = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return false;
+    out.resize(static_cast<size_t>(needed));
+    return WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[0], needed, nullptr, nullptr) == needed;
+}
+
+// Same width: nothing to convert.
+bool convert(const char* text, size_t length, std::string& out) {
+    out.assign(text, length);
+    return true;
+}
+
+bool convert(const wchar_t* text, size_t length, std::wstring& out) {
+    out.assign(text, length);
+    return true;
+}
+
+template <class Char>
+size_t bounded_length(const Char* text, int precision) {
+    size_t length = 0;
+    while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != 0) ++length;
+    return length;
+}
+
+// The argument of a string or character conversion, in the width of the
+// format (Char). wide_argument: the argument is wide text.
+template <class Char>
+bool fetch_text(const conversion& spec, bool wide_argument, argument_list& arguments, std::basic_string<Char>& text) {
+    std::string narrow;
+    std::wstring wide;
+    if (spec.type == 'c' || spec.type == 'C') {
+        if (wide_argument)
+            wide.assign(1, static_cast<wchar_t>(va_arg(arguments.list, wint_t)));
+        else
+            narrow.assign(1, static_cast<char>(va_arg(arguments.list, int)));
+    } else if (wide_argument) {
+        const wchar_t* argument = va_arg(arguments.list, const wchar_t*);
+        if (argument == nullptr) argument = L"(null)";
+        wide.assign(argument, bounded_length(argument, spec.precision));
+    } else {
+        const char* argument = va_arg(arguments.list, const char*);
+        if (argument == nullptr) argument = "(null)";
+        narrow.assign(argument, bounded_length(argument, spec.precision));
+    }
+    if (wide_argument) return convert(wide.data(), wide.size(), text);
+    return convert(narrow.data(), narrow.size(), text);
+}
+
+template <class Char>
+void append_padded(std::basic_string<Char>& out, const conversion& spec, const std::basic_string<Char>& text) {
+    size_t length = text.size();
+    if (spec.precision >= 0 && spec.type != 'c' && spec.type != 'C' && length > static_cast<size_t>(spec.precision))
+        length = static_cast<size_t>(spec.precision);
+    const size_t padding = spec.width > 0 && static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
+    const bool left = spec.flags.find('-') != std::string::npos;
+    const Char fill = !left && spec.flags.find('0') != std::string::npos ? Char('0') : Char(' ');
+    if (!left) out.append(padding, fill);
+    out.append(text, 0, length);
+    if (left) out.append(padding, Char(' '));
+}
+
+// The whole formatted text; false when the format cannot be rendered.
+template <class Char>
+bool windows_format(const Char* format, argument_list& arguments, std::basic_string<Char>& out) {
+    const bool wide_format = sizeof(Char) != 1;
+    for (const Char* p = format; *p != 0; ++p) {
+        if (*p != '%') {
             out += *p;
             continue;
         }
-        // flags, width, precision
-        while (*p != 0 && *p < 128 && std::strchr("-+ #0123456789.*", static_cast<char>(*p)) != nullptr) out += *p++;
-        bool explicit_narrow = false;
-        bool explicit_wide = false;
-        for (;;) {
-            if (*p == 'I' && p[1] == '6' && p[2] == '4') {
-                out += 'l';
-                out += 'l';
-                p += 3;
-            } else if (*p == 'I' && p[1] == '3' && p[2] == '2') {
-                p += 3;
-            } else if (*p == 'I') {
-                out += 'z';
-                ++p;
-            } else if (*p == 'h' && (p[1] == 's' || p[1] == 'c' || p[1] == 'S' || p[1] == 'C')) {
-                explicit_narrow = true;
-                ++p;
-            } else if ((*p == 'l' || *p == 'w') && (p[1] == 's' || p[1] == 'c' || p[1] == 'S' || p[1] == 'C')) {
-                explicit_wide = true;
-                ++p;
-            } else if (*p != 0 && *p < 128 && std::strchr("hlLqjzt", static_cast<char>(*p)) != nullptr) {
-                out += *p++;
-            } else {
-                break;
-            }
-        }
-        if (*p == 0) break;
-        const Char c = *p;
-        if (c == 's' || c == 'S' || c == 'c' || c == 'C') {
-            const bool upper = (c == 'S' || c == 'C');
-            bool wide_argument = wide_format ? !upper : upper;
-            if (explicit_narrow) wide_argument = false;
-            if (explicit_wide) wide_argument = true;
-            if (wide_argument) out += 'l';
-            out += (c == 's' || c == 'S') ? Char('s') : Char('c');
+        ++p;
+        conversion spec;
+        if (!parse_conversion(p, arguments, spec)) return false;
+        if (spec.type == '%') {
+            out += Char('%');
+        } else if (ascii_in(spec.type, "cCsS")) {
+            bool wide_argument = wide_format != (spec.type == 'C' || spec.type == 'S');
+            if (spec.size == size_prefix::h)
+                wide_argument = false;
+            else if (spec.size == size_prefix::l || spec.size == size_prefix::wide)
+                wide_argument = true;
+            else if (spec.size != size_prefix::none)
+                return false;
+            std::basic_string<Char> text;
+            if (!fetch_text(spec, wide_argument, arguments, text)) return false;
+            append_padded(out, spec, text);
         } else {
-            out += c;
+            std::string number;
+            if (!render_number(spec, arguments, number)) return false;
+            out.append(number.begin(), number.end());  // ASCII: widens unchanged
         }
     }
-    return out;
+    return true;
+}
+
+// Counted copy: the text is written as far as it fits; -1 when it does not
+// fit whole (or could not be rendered), else its length. A terminating zero
+// follows only when there is room.
+template <class Char>
+int counted_format(Char* buffer, size_t count, const Char* format, va_list list) {
+    argument_list arguments;
+    va_copy(arguments.list, list);
+    std::basic_string<Char> text;
+    const bool rendered = windows_format(format, arguments, text);
+    va_end(arguments.list);
+    if (!rendered) return -1;
+    if (count > 0) std::memcpy(buffer, text.data(), std::min(text.size(), count) * sizeof(Char));
+    if (text.size() > count || text.size() > static_cast<size_t>(INT_MAX)) return -1;
+    if (text.size() < count) buffer[text.size()] = 0;
+    return static_cast<int>(text.size());
 }
 
 }  // namespace
 
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments) {
-    const std::string translated = translate(format, false);
-    va_list measure;
-    va_copy(measure, arguments);
-    const int needed = std::vsnprintf(nullptr, 0, translated.c_str(), measure);
-    va_end(measure);
-    if (needed < 0 || static_cast<size_t>(needed) > count) return -1;
-    std::vector<char> text(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(text.data(), text.size(), translated.c_str(), arguments);
-    std::memcpy(buffer, text.data(), static_cast<size_t>(needed));
-    if (static_cast<size_t>(needed) < count) buffer[needed] = '\0';
-    return needed;
+    return counted_format(buffer, count, format, arguments);
 }
 
 int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list arguments) {
-    const std::wstring translated = translate(format, true);
-    std::vector<wchar_t> text(count + 1);
-    const int written = std::vswprintf(text.data(), text.size(), translated.c_str(), arguments);
-    if (written < 0 || static_cast<size_t>(written) > count) return -1;
-    std::wmemcpy(buffer, text.data(), static_cast<size_t>(written));
-    if (static_cast<size_t>(written) < count) buffer[written] = L'\0';
-    return written;
+    return counted_format(buffer, count, format, arguments);
 }

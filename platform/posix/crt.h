@@ -1,8 +1,10 @@
 // The Windows runtime's counted formatters, in the Windows dialect: in a
 // narrow format "%s" is narrow and "%S" wide, in a wide format the reverse;
-// "%I64d" and friends are understood. They return the number of characters
-// written (no room needed for a terminating zero, none added when the text
-// fills the buffer exactly) or -1 when the text does not fit or cannot be
+// "h"/"l"/"w" force the width of "%s"/"%c"; text crossing widths goes
+// through the ANSI code page. On integers "l" is 32 bits, "I64"/"ll" 64 and
+// "I" the size of a pointer. They return the number of characters written
+// (no room needed for a terminating zero, none added when the text fills
+// the buffer exactly) or -1 when the text does not fit or cannot be
 // formatted. Implemented in crt.cpp.
 #pragma once
 
