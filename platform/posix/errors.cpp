@@ -65,6 +65,8 @@ const message messages[] = {
     {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
     {ERROR_INVALID_FLAGS, "Invalid flags."},
     {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target multi-byte code page."},
+    {ERROR_UNKNOWN_REVISION, "The revision level is unknown."},
+    {ERROR_INVALID_SECURITY_DESCR, "The security descriptor structure is invalid."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
     {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
     {ERROR_RESOURCE_NAME_NOT_FOUND, "The specified resource name cannot be found in the image file."},

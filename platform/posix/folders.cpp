@@ -1,0 +1,278 @@
+// Folders: CreateDirectoryA, RemoveDirectoryA, SetCurrentDirectoryA,
+// GetCurrentDirectoryA, GetTempPathA, FindFirstFileA / FindNextFileA /
+// FindClose. Differs from Windows:
+// - GetTempPathA takes TMPDIR (else /tmp) and reports it as a Z: path; it
+//   does not check that the folder exists, as Windows does not.
+// - RemoveDirectoryA refuses the process's current directory with
+//   ERROR_SHARING_VIOLATION, as Windows does for a folder in use; other
+//   processes' use is not seen.
+// - FindFirstFileA matches "*" and "?" in the last component only, ASCII
+//   case-insensitively ("*.*" matches every name); the listing is a
+//   snapshot taken by FindFirstFileA, "." and ".." first. A symbolic link
+//   is reported with its own attributes (never as a directory), so a tree
+//   walk deletes the link instead of descending into its target.
+// - Attributes: FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no owner
+//   write permission), otherwise FILE_ATTRIBUTE_NORMAL.
+// - Security attributes with a security descriptor are not supported.
+
+#include "platform/posix/internal/dos_path.h"
+#include "platform/posix/internal/errno_map.h"
+#include "platform/posix/internal/kernel_object.h"
+#include "platform/win32.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace qv_posix {
+namespace {
+
+// Maps a DOS path; the last error is set when it cannot be mapped.
+bool posix_path_of(LPCSTR dos_path, std::string& posix_path) {
+    if (dos_path == nullptr || *dos_path == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return to_posix_path(dos_path, posix_path);
+}
+
+bool security_supported(LPSECURITY_ATTRIBUTES security) {
+    if (security != nullptr && security->lpSecurityDescriptor != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    return true;
+}
+
+// Copies text with the Win32 length rules: the length without terminator
+// when it fits, else the size needed including the terminator.
+DWORD copy_path_out(const std::string& text, DWORD size, LPSTR buffer) {
+    if (buffer == nullptr || text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+std::string current_directory() {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// "*" matches any run of characters, "?" any one character.
+bool wildcard_match(const char* pattern, const char* name) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || (*pattern != '\0' && fold(*pattern) == fold(*name))) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
+// 100-nanosecond intervals since 1601-01-01.
+FILETIME file_time(const struct timespec& time) {
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(time.tv_sec) + 11644473600ULL) * 10000000ULL +
+                            static_cast<ULONGLONG>(time.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+class find_object : public kernel_object {
+public:
+    std::string folder;  // POSIX folder being listed, with a trailing "/"
+    std::vector<std::string> names;
+    size_t next = 0;
+
+    // Fills data with the next entry that still exists; false at the end.
+    bool next_entry(LPWIN32_FIND_DATAA data) {
+        while (next < names.size()) {
+            const std::string& name = names[next++];
+            struct stat info;
+            if (lstat((folder + name).c_str(), &info) != 0) continue;  // gone since the snapshot
+            std::memset(data, 0, sizeof(*data));
+            DWORD attributes = 0;
+            if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+            if ((info.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+            data->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+            data->ftCreationTime = file_time(info.st_ctim);
+            data->ftLastAccessTime = file_time(info.st_atim);
+            data->ftLastWriteTime = file_time(info.st_mtim);
+            if (!S_ISDIR(info.st_mode)) {
+                const ULONGLONG size = static_cast<ULONGLONG>(info.st_size);
+                data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+                data->nFileSizeLow = static_cast<DWORD>(size);
+            }
+            std::memcpy(data->cFileName, name.c_str(), name.size() + 1);
+            return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+}  // namespace qv_posix
+
+BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
+    std::string path;
+    if (!qv_posix::security_supported(security) || !qv_posix::posix_path_of(name, path)) return FALSE;
+    if (mkdir(path.c_str(), 0777) != 0) {
+        if (errno == ENOENT)
+            SetLastError(ERROR_PATH_NOT_FOUND);  // a missing parent
+        else
+            qv_posix::set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
+    std::string path;
+    if (!qv_posix::posix_path_of(name, path)) return FALSE;
+    struct stat target;
+    struct stat current;
+    if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && stat(".", &current) == 0 &&
+        target.st_dev == current.st_dev && target.st_ino == current.st_ino) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (rmdir(path.c_str()) != 0) {
+        if (errno == ENOTEMPTY || errno == EEXIST)
+            SetLastError(ERROR_DIR_NOT_EMPTY);
+        else if (errno == ENOTDIR)
+            SetLastError(ERROR_DIRECTORY);
+        else
+            qv_posix::set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
+    std::string path;
+    if (!qv_posix::posix_path_of(name, path)) return FALSE;
+    if (chdir(path.c_str()) != 0) {
+        if (errno == ENOTDIR)
+            SetLastError(ERROR_DIRECTORY);
+        else
+            qv_posix::set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    const std::string path = qv_posix::current_directory();
+    if (path.empty()) {
+        qv_posix::set_last_error_from_errno();
+        return 0;
+    }
+    return qv_posix::copy_path_out(qv_posix::to_dos_path(path), size, buffer);
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+    const char* variable = std::getenv("TMPDIR");
+    std::string path = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+    if (path[0] != '/') {
+        const std::string current = qv_posix::current_directory();
+        if (current.empty()) {
+            qv_posix::set_last_error_from_errno();
+            return 0;
+        }
+        path = current + "/" + path;
+    }
+    std::string dos = qv_posix::to_dos_path(path);
+    if (dos.back() != '\\') dos += '\\';
+    return qv_posix::copy_path_out(dos, size, buffer);
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    if (pattern == nullptr || data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string text = pattern;
+    size_t cut = text.find_last_of("\\/");
+    const bool drive_only = cut == std::string::npos && text.size() >= 2 && text[1] == ':';
+    if (drive_only) cut = 1;  // "C:*" lists the drive's root
+    std::string last = cut == std::string::npos ? text : text.substr(cut + 1);
+    if (last.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (last == "*.*") last = "*";
+
+    std::string folder;
+    if (cut == std::string::npos) {
+        folder = ".";
+    } else if (!qv_posix::to_posix_path(text.substr(0, cut + 1), folder)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (folder.empty() || folder.back() != '/') folder += '/';
+
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                         : qv_posix::win32_error_from_errno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* find = new qv_posix::find_object();
+    find->folder = folder;
+    for (const char* dot : {".", ".."})
+        if (qv_posix::wildcard_match(last.c_str(), dot)) find->names.push_back(dot);
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (qv_posix::wildcard_match(last.c_str(), name.c_str())) find->names.push_back(name);
+    }
+    closedir(listing);
+
+    if (!find->next_entry(data)) {
+        delete find;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return find->handle();
+}
+
+BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+    auto* find = qv_posix::handle_cast<qv_posix::find_object>(handle);
+    if (find == nullptr) return FALSE;
+    if (data == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!find->next_entry(data)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE handle) {
+    auto* find = qv_posix::handle_cast<qv_posix::find_object>(handle);
+    if (find == nullptr) return FALSE;
+    delete find;
+    return TRUE;
+}

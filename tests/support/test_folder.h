@@ -1,0 +1,82 @@
+// Test helpers shared by the test folders: a unique temporary folder per
+// test and scoped changes of environment variables.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+namespace qv_test {
+
+// A fresh folder below $TMPDIR (or /tmp), removed with its contents.
+class test_folder {
+public:
+    test_folder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qv-test-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr) std::abort();
+        path_ = std::filesystem::canonical(pattern).string();
+    }
+    ~test_folder() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    test_folder(const test_folder&) = delete;
+    test_folder& operator=(const test_folder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // The folder as the layer names it: drive Z: is the POSIX root.
+    std::string dos() const { return dos_path(path_); }
+
+    static std::string dos_path(const std::string& posix) {
+        std::string dos = "Z:";
+        for (char c : posix) dos += c == '/' ? '\\' : c;
+        return dos;
+    }
+
+private:
+    std::string path_;
+};
+
+// Sets (or with nullopt unsets) an environment variable until destroyed.
+class scoped_environment {
+public:
+    scoped_environment(const std::string& name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name.c_str())) old_ = old;
+        apply(value);
+    }
+    ~scoped_environment() { apply(old_); }
+    scoped_environment(const scoped_environment&) = delete;
+    scoped_environment& operator=(const scoped_environment&) = delete;
+
+private:
+    void apply(const std::optional<std::string>& value) {
+        if (value)
+            setenv(name_.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+}  // namespace qv_test
