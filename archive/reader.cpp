@@ -1,0 +1,107 @@
+// The launcher's archive reader: the walk with message boxes and the run's
+// process-wide state.
+
+#include "archive/reader.h"
+
+#include "archive/layout.h"
+#include "archive/walk.h"
+#include "launcher/run_state.h"
+#include "tessel/format.h"
+
+namespace archive {
+namespace {
+
+const char invalid_archive_text[] =
+    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
+    "Please download full version of the program";
+
+void show_box(const char* caption, const std::string& text) {
+    if (!launcher::silent_mode) MessageBoxA(nullptr, text.c_str(), caption, MB_OK);
+}
+
+// "File: <path>\rError: <system text of the last error>"
+void show_file_error(const char* caption, const std::string& path) {
+    const DWORD error = GetLastError();
+    show_box(caption, "File: " + path + "\rError: " + tessel::format_error(error));
+}
+
+void report_invalid_archive() {
+    show_box("Invalid Archive!", invalid_archive_text);
+    launcher::archive_valid = false;
+}
+
+class file_handle {
+public:
+    explicit file_handle(HANDLE handle) : handle_(handle) {}
+    ~file_handle() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    file_handle(const file_handle&) = delete;
+    file_handle& operator=(const file_handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class extraction : public walk_observer {
+public:
+    void on_tail() override { launcher::archive_valid = true; }
+    void on_mismatch() override { report_invalid_archive(); }
+    // An archive whose walk breaks off is damaged, even after its tail.
+    void on_failure() override { launcher::archive_valid = false; }
+    void on_value(const std::string& name, const std::string& text) override { insert_if_absent(name, text); }
+
+    bool on_file(const std::string& name, const std::string& file_name, const std::string& data) override {
+        if (!name.empty()) insert_if_absent(name, file_name);
+        const std::string path = launcher::working_folder + file_name;
+        // A name that is not a plain file name would write outside the
+        // working folder (or name the folder itself).
+        if (!is_plain_file_name(file_name)) {
+            SetLastError(ERROR_INVALID_NAME);
+            return refuse(path);
+        }
+        file_handle output(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (output.get() == INVALID_HANDLE_VALUE) return refuse(path);
+        DWORD written = 0;
+        if (!WriteFile(output.get(), data.data(), DWORD(data.size()), &written, nullptr) || written != data.size())
+            return refuse(path);
+        return true;
+    }
+
+private:
+    bool refuse(const std::string& path) {
+        show_file_error("Failed to extract file!", path);
+        launcher::archive_valid = false;  // never start an installer from an incomplete extraction
+        return false;
+    }
+};
+
+}  // namespace
+
+void insert_if_absent(const std::string& name, const std::string& text) { launcher::value_table.emplace(name, text); }
+
+bool read_record(HANDLE file, std::string& payload) {
+    record_info info;
+    const record_status status = read_checked_record(file, payload, info);
+    if (status == record_status::mismatch) report_invalid_archive();
+    return status == record_status::ok;
+}
+
+void extract_archive(const std::string& path) {
+    file_handle archive(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (archive.get() == INVALID_HANDLE_VALUE) {
+        show_file_error("Failed to open archive!", path);
+        return;
+    }
+    if (!find_tail(archive.get())) {
+        show_file_error("Failed to initialize archive!", path);
+        return;
+    }
+    extraction observer;
+    walk_archive(archive.get(), observer);
+}
+
+}  // namespace archive

@@ -1,0 +1,243 @@
+// The streaming package writer.
+
+#include "archive/writer.h"
+
+#include "archive/digest.h"
+#include "archive/layout.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace archive {
+namespace {
+
+const size_t block_size = 1 << 20;
+
+std::string system_text() { return std::strerror(errno); }
+
+class input_file {
+public:
+    explicit input_file(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
+        if (file_ == nullptr) throw package_error("cannot read " + path + ": " + system_text());
+        struct stat status;
+        if (fstat(fileno(file_), &status) == 0 && S_ISDIR(status.st_mode)) {
+            std::fclose(file_);
+            throw package_error("cannot read " + path + ": it is a folder");
+        }
+        if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode)) size_ = uint64_t(status.st_size);
+    }
+    ~input_file() { std::fclose(file_); }
+    input_file(const input_file&) = delete;
+    input_file& operator=(const input_file&) = delete;
+
+    std::optional<uint64_t> size() const { return size_; }
+
+    size_t read(char* buffer, size_t size) {
+        const size_t count = std::fread(buffer, 1, size, file_);
+        if (count < size && std::ferror(file_)) throw package_error("cannot read " + path_ + ": " + system_text());
+        return count;
+    }
+
+private:
+    std::string path_;
+    std::FILE* file_;
+    std::optional<uint64_t> size_;
+};
+
+}  // namespace
+
+package_writer::package_writer(const std::string& path) : path_(path), buffer_(block_size) {
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) throw package_error("cannot create " + path + ": " + system_text());
+    std::setvbuf(file_, nullptr, _IOFBF, block_size);
+}
+
+package_writer::~package_writer() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void package_writer::on_progress(void (*callback)(uint64_t, void*), void* context) {
+    progress_ = callback;
+    progress_context_ = context;
+}
+
+void package_writer::expect(state wanted, const char* what) const {
+    if (state_ == wanted) return;
+    static const char* const names[] = {"before the stub group", "inside the archive", "behind the tail record",
+                                        "after closing"};
+    throw package_error(std::string(what) + " cannot be written " + names[int(state_)]);
+}
+
+void package_writer::check_package_size(uint64_t more) const {
+    if (size_ + more > max_package_size)
+        throw package_error("the package would exceed " + std::to_string(max_package_size) +
+                            " bytes, the most a 32-bit file position reaches");
+}
+
+void package_writer::put(const void* data, size_t size) {
+    check_package_size(size);
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size)
+        throw package_error("cannot write " + path_ + ": " + system_text());
+    size_ += size;
+}
+
+void package_writer::finish_record(uint64_t offset, uint64_t length, const std::string& digest,
+                                   const std::string& role, const std::optional<std::string>& stored_digest) {
+    uint32_t stored_length = uint32_t(length);
+    std::string stored = stored_digest ? *stored_digest : digest;
+    if (damage_) {
+        if (damage_->digest) stored = *damage_->digest;
+        if (damage_->length) stored_length = *damage_->length;
+        damage_.reset();
+    }
+    if (stored.size() != digest_bytes) throw package_error("a stored digest must be 16 bytes");
+    const std::string trailer = encode_trailer(stored_length, stored);
+    put(trailer.data(), trailer.size());
+    records_.push_back(written_record{offset, uint32_t(length), role});
+    if (progress_ != nullptr) progress_(size_, progress_context_);
+}
+
+void package_writer::record_from_memory(const std::string& payload, const std::string& role,
+                                        const std::optional<std::string>& stored_digest) {
+    if (payload.size() > max_payload_length)
+        throw package_error(role + ": " + std::to_string(payload.size()) + " bytes do not fit a record (at most " +
+                            std::to_string(max_payload_length) + ")");
+    check_package_size(payload.size() + trailer_size);
+    const uint64_t offset = size_;
+    put(payload.data(), payload.size());
+    finish_record(offset, payload.size(), md5_of(payload.data(), payload.size()), role, stored_digest);
+}
+
+void package_writer::record_from_file(const std::string& path, std::optional<uint64_t> length, const std::string& role,
+                                      const std::optional<std::string>& stored_digest) {
+    input_file input(path);
+    const std::optional<uint64_t> expected = length ? length : input.size();
+    const auto too_long = [&](uint64_t size) {
+        return package_error(role + " " + path + ": " + std::to_string(size) + " bytes do not fit a record (at most " +
+                             std::to_string(max_payload_length) + ")");
+    };
+    if (expected && *expected > max_payload_length) throw too_long(*expected);
+    if (expected) check_package_size(*expected + trailer_size);
+    if (length && input.size() && *input.size() < *length)
+        throw package_error(path + " is shorter than " + std::to_string(*length) + " bytes");
+
+    const uint64_t offset = size_;
+    md5 digest;
+    uint64_t total = 0;
+    for (;;) {
+        size_t want = buffer_.size();
+        if (length && *length - total < want) want = size_t(*length - total);
+        if (want == 0) break;
+        const size_t count = input.read(buffer_.data(), want);
+        if (count == 0) break;
+        total += count;
+        if (total > max_payload_length) throw too_long(total);  // grew while being read
+        digest.update(buffer_.data(), count);
+        put(buffer_.data(), count);
+        if (progress_ != nullptr) progress_(size_, progress_context_);
+    }
+    if (length && total != *length)
+        throw package_error(path + " ended after " + std::to_string(total) + " bytes");
+    finish_record(offset, total, digest.finish(), role, stored_digest);
+}
+
+void package_writer::add_stub(const std::string& image_path, const std::string& file_name, const std::string& name,
+                              const std::optional<std::string>& stored_digest) {
+    expect(state::empty, "the stub group");
+    record_from_file(image_path, std::nullopt, "stub data", stored_digest);
+    record_from_memory(file_name, "stub file name");
+    record_from_memory(name, "stub name");
+    record_from_memory(kind_stub, "stub kind");
+    state_ = state::archive;
+}
+
+void package_writer::add_stub_data(const std::string& image, const std::string& file_name, const std::string& name,
+                                   const std::optional<std::string>& stored_digest) {
+    expect(state::empty, "the stub group");
+    record_from_memory(image, "stub data", stored_digest);
+    record_from_memory(file_name, "stub file name");
+    record_from_memory(name, "stub name");
+    record_from_memory(kind_stub, "stub kind");
+    state_ = state::archive;
+}
+
+void package_writer::add_stub_prefix(const std::string& path, uint64_t image_length, const std::string& file_name,
+                                     const std::string& name) {
+    expect(state::empty, "the stub group");
+    record_from_file(path, image_length, "stub data");
+    record_from_memory(file_name, "stub file name");
+    record_from_memory(name, "stub name");
+    record_from_memory(kind_stub, "stub kind");
+    state_ = state::archive;
+}
+
+void package_writer::add_file(const std::string& name, const std::string& file_name, const std::string& source_path) {
+    expect(state::archive, "a file group");
+    record_from_file(source_path, std::nullopt, "file data");
+    record_from_memory(file_name, "file name");
+    record_from_memory(name, "name");
+    record_from_memory(kind_file, "kind");
+}
+
+void package_writer::add_file_data(const std::string& name, const std::string& file_name, const std::string& data) {
+    expect(state::archive, "a file group");
+    record_from_memory(data, "file data");
+    record_from_memory(file_name, "file name");
+    record_from_memory(name, "name");
+    record_from_memory(kind_file, "kind");
+}
+
+void package_writer::add_value(const std::string& name, const std::string& text) {
+    expect(state::archive, "a value group");
+    record_from_memory(text, "value text");
+    record_from_memory(name, "value name");
+    record_from_memory(kind_value, "kind");
+}
+
+void package_writer::add_record(const std::string& payload, const std::string& role) {
+    if (state_ != state::empty) expect(state::archive, "a record");
+    record_from_memory(payload, role);
+}
+
+void package_writer::damage_next_record(const record_damage& damage) { damage_ = damage; }
+
+void package_writer::add_tail() {
+    expect(state::archive, "the tail record");
+    record_from_memory(std::string(tail_marker, marker_size), "tail record");
+    state_ = state::tail;
+}
+
+void package_writer::align(uint32_t alignment) {
+    expect(state::tail, "alignment");
+    if (alignment == 0) return;
+    const std::string zeros(size_t((alignment - size_ % alignment) % alignment), '\0');
+    put(zeros.data(), zeros.size());
+}
+
+void package_writer::add_trailing(const std::string& bytes) {
+    expect(state::tail, "trailing bytes");
+    put(bytes.data(), bytes.size());
+}
+
+void package_writer::add_trailing_file(const std::string& path) {
+    expect(state::tail, "trailing bytes");
+    input_file input(path);
+    if (input.size()) check_package_size(*input.size());
+    for (;;) {
+        const size_t count = input.read(buffer_.data(), buffer_.size());
+        if (count == 0) break;
+        put(buffer_.data(), count);
+    }
+}
+
+void package_writer::close() {
+    if (file_ == nullptr) return;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    state_ = state::closed;
+    if (std::fclose(file) != 0) throw package_error("cannot write " + path_ + ": " + system_text());
+}
+
+}  // namespace archive

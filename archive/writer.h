@@ -1,0 +1,101 @@
+// Writes packages: a launcher image followed by the archive, streamed to
+// disk with each digest computed while the payload is written. Used by the
+// package tool and by tests that build packages in-process.
+#pragma once
+
+#include "tessel/exception.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace archive {
+
+// Everything the writer refuses: unreadable inputs, lengths beyond the
+// format's limits, groups out of order, failed writes.
+TESSEL_DECLARE_ERROR(package_error, tessel::exception, "package");
+
+struct written_record {
+    uint64_t offset;  // of the payload
+    uint32_t length;
+    std::string role;
+};
+
+// Deliberate damage for tests; the package tool never sets it.
+struct record_damage {
+    std::optional<std::string> digest;  // stored instead of the real one
+    std::optional<uint32_t> length;     // stored instead of the real one
+};
+
+class package_writer {
+public:
+    // Creates (or replaces) the package file at a path of the host system.
+    explicit package_writer(const std::string& path);
+    ~package_writer();
+    package_writer(const package_writer&) = delete;
+    package_writer& operator=(const package_writer&) = delete;
+
+    // The stub group, first in every package: the launcher image, the name
+    // of its file and the group's name. A stored digest other than the
+    // image's own may be given (a package signed after it was built has one).
+    void add_stub(const std::string& image_path, const std::string& file_name, const std::string& name = "stub",
+                  const std::optional<std::string>& stored_digest = std::nullopt);
+    // The same from bytes in memory, or from the first image_length bytes of
+    // a file (the image inside an existing package).
+    void add_stub_data(const std::string& image, const std::string& file_name, const std::string& name = "stub",
+                       const std::optional<std::string>& stored_digest = std::nullopt);
+    void add_stub_prefix(const std::string& path, uint64_t image_length, const std::string& file_name,
+                         const std::string& name = "stub");
+
+    void add_file(const std::string& name, const std::string& file_name, const std::string& source_path);
+    void add_file_data(const std::string& name, const std::string& file_name, const std::string& data);
+    void add_value(const std::string& name, const std::string& text);
+
+    // Ends the archive with the tail record.
+    void add_tail();
+    // Bytes behind the archive (after add_tail): zero bytes up to a multiple
+    // of alignment, then the bytes given.
+    void align(uint32_t alignment);
+    void add_trailing(const std::string& bytes);
+    void add_trailing_file(const std::string& path);
+
+    // Flushes and closes the file; the writer cannot be used afterwards.
+    void close();
+
+    // One record with any payload: for groups the format does not know.
+    void add_record(const std::string& payload, const std::string& role = "record");
+    void damage_next_record(const record_damage& damage);
+
+    const std::vector<written_record>& records() const { return records_; }
+    uint64_t size() const { return size_; }
+
+    // Progress: called with the package size so far after every block.
+    void on_progress(void (*callback)(uint64_t written, void* context), void* context);
+
+private:
+    enum class state { empty, archive, tail, closed };
+
+    void expect(state wanted, const char* what) const;
+    void put(const void* data, size_t size);
+    void record_from_memory(const std::string& payload, const std::string& role,
+                            const std::optional<std::string>& stored_digest = std::nullopt);
+    void record_from_file(const std::string& path, std::optional<uint64_t> length, const std::string& role,
+                          const std::optional<std::string>& stored_digest = std::nullopt);
+    void finish_record(uint64_t offset, uint64_t length, const std::string& digest, const std::string& role,
+                       const std::optional<std::string>& stored_digest);
+    void check_package_size(uint64_t more) const;
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+    state state_ = state::empty;
+    uint64_t size_ = 0;
+    std::vector<written_record> records_;
+    std::optional<record_damage> damage_;
+    void (*progress_)(uint64_t, void*) = nullptr;
+    void* progress_context_ = nullptr;
+};
+
+}  // namespace archive
