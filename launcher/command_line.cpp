@@ -1,0 +1,115 @@
+// The installer's command line. Positions are byte indices into narrow
+// text; the "/V" searches of the package's command line ignore case, those
+// of the parameters do not.
+
+#include "launcher/command_line.h"
+
+#include "launcher/run_state.h"
+#include "launcher/working_folder.h"
+#include "platform/win32.h"
+#include "tessel/text.h"
+
+#include <set>
+
+namespace launcher {
+namespace {
+
+std::string expand(const std::string& text, std::set<std::string>& expanding) {
+    std::string result = text;
+    size_t start = result.find('%');
+    while (start != std::string::npos) {
+        // A run of percent signs opens one reference.
+        const size_t name_begin = result.find_first_not_of('%', start);
+        if (name_begin == std::string::npos) break;
+        const size_t name_end = result.find('%', name_begin);
+        if (name_end == std::string::npos) break;
+        const std::string name = result.substr(name_begin, name_end - name_begin);
+        const auto found = value_table.find(name);
+        if (found == value_table.end() || expanding.count(name) != 0) {
+            // The closing sign of an unknown name may open the next reference.
+            start = name_end;
+            continue;
+        }
+        expanding.insert(name);
+        const std::string value = expand(found->second, expanding);
+        expanding.erase(name);
+        result.replace(name_begin - 1, name_end - name_begin + 2, value);
+        // Go on at the next sign behind the inserted text, never inside it:
+        // text that is no reference must not be taken for a name.
+        start = result.find('%', name_begin - 1 + value.size());
+    }
+    return result;
+}
+
+}  // namespace
+
+void enter_source_value() { value_table["source"] = working_folder.substr(0, working_folder.size() - 1); }
+
+void split_package_command_line(const std::string& command_line) {
+    std::string rest = command_line;
+    std::string option;
+    const std::string upper = tessel::to_upper(command_line);
+    const size_t bare = upper.find("/V");
+    if (bare != std::string::npos) {
+        const size_t quoted = upper.find("/V\"");
+        if (quoted != std::string::npos) {
+            const size_t close = upper.find('"', quoted + 3);
+            if (close == std::string::npos) {
+                option = rest.substr(quoted + 3);
+                rest.erase(quoted);
+            } else {
+                option = rest.substr(quoted + 3, close - (quoted + 3));
+                rest.erase(quoted, close - quoted + 1);
+            }
+        } else {
+            size_t end = upper.find(" /", bare);
+            if (end == std::string::npos) end = rest.size();
+            option = rest.substr(bare + 2, end - (bare + 2));
+            rest.erase(bare, end - bare);
+        }
+    }
+    value_table["commandline"] = rest;
+    v_option_text = option;
+}
+
+void merge_parameters() {
+    std::string parameters = value_table["parameters"];
+    if (parameters.find("/V") == std::string::npos) {
+        parameters += "/V\"" + v_option_text + "\"";
+    } else {
+        const size_t quoted = parameters.find("/V\"");
+        if (quoted != std::string::npos)
+            parameters.insert(quoted + 3, v_option_text + " ");
+        else
+            parameters.insert(2, "\"" + v_option_text + "\"");  // behind a leading "/V", wherever "/V" was
+    }
+    value_table["parameters"] = value_table["commandline"] + " " + parameters;
+}
+
+void add_installer_log() {
+    if (value_table["msilog"] != "ON") return;
+    // Beside the working folder, so that it outlives the clean-up.
+    const std::string log_path = parent_directory() + "\\QVPRO_msi.log.txt";
+    SetFileAttributesA(log_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    std::string parameters = value_table["parameters"];
+    if (parameters.find("/V") == std::string::npos) {
+        parameters += "/V\"/l*v \\\"" + log_path + "\\\"\"";
+    } else {
+        const size_t quoted = parameters.find("/V\"");
+        if (quoted != std::string::npos)
+            parameters.insert(quoted + 3, "/l*v \\\"" + log_path + "\\\" ");
+        else
+            parameters.insert(2, "\"/l*v \\\"" + log_path + "\\\"\"");
+    }
+    value_table["parameters"] = parameters;
+}
+
+std::string expand_value_references(const std::string& text) {
+    std::set<std::string> expanding;
+    return expand(text, expanding);
+}
+
+std::string installer_file() { return working_folder + expand_value_references(value_table["executable32"]); }
+
+}  // namespace launcher

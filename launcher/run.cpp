@@ -1,0 +1,183 @@
+// The stages of the run, one member function each, called in their fixed
+// order by package_run::execute. Stages 7 and 9 swallow their own failures;
+// any other exception ends the run in run_package's handler.
+
+#include "launcher/run.h"
+
+#include "archive/reader.h"
+#include "launcher/command_line.h"
+#include "launcher/message.h"
+#include "launcher/run_state.h"
+#include "launcher/working_folder.h"
+#include "tessel/real_mutex.h"
+#include "tessel/text.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace launcher {
+namespace {
+
+const char* const guard_name = "Quorvane.Installation";
+
+const char* const invalid_archive_text =
+    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
+    "Please download full version of the program";
+
+// Runs a stage whose failure leaves the run as it was; false if it failed.
+template <class Stage>
+bool swallowing_failure(Stage stage) {
+    try {
+        stage();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+class package_run {
+public:
+    package_run(HINSTANCE instance, const char* command_line)
+        : instance_(instance), command_line_(command_line != nullptr ? command_line : "") {}
+
+    int execute() {
+        // Stage 1, the log attach, comes first.
+        check_silent_switch();
+        // Stage 3, the application environment, comes here.
+        if (!take_single_instance_guard()) return 1;
+        if (!prepare_folder()) return 1;
+        enter_source_value();
+        split_command_line();
+        read_archive();
+        compose_parameters();
+        if (check_archive()) {
+            installer_parameters_ = expand_value_references(value_table["parameters"]);
+            // Stage 12, the language step, works on installer_parameters_ here.
+            installer_path_ = installer_file();
+            launch_and_wait();
+        }
+        clean_up();
+        return result_;
+    }
+
+private:
+    // Stage 2: "/s" anywhere, case-sensitive; it also travels on to the
+    // installer in "commandline".
+    void check_silent_switch() {
+        if (tessel::contains(command_line_, "/s")) silent_mode = true;
+    }
+
+    // Stage 4: one package at a time on the whole machine.
+    bool take_single_instance_guard() {
+        guard_.reset(new tessel::real_mutex(guard_name));
+        if (guard_->try_acquire(0)) return true;
+        show_message("Already Running",
+                     "Another installation is already running or in the process of starting up.\n"
+                     "Please wait until the other installation has completed before trying again.");
+        guard_.reset();
+        return false;
+    }
+
+    // Stage 5; nothing is removed when the folder cannot be made current.
+    bool prepare_folder() {
+        if (prepare_working_folder()) return true;
+        show_message("SetCurrentDirectory failed", "Unable to set Working Directory");
+        guard_.reset();
+        return false;
+    }
+
+    // Stage 7.
+    void split_command_line() {
+        if (!swallowing_failure([this] { split_package_command_line(command_line_); })) {
+            value_table["commandline"] = command_line_;
+            v_option_text.clear();
+        }
+    }
+
+    // Stage 8: the reader reports its own failures and leaves archive_valid.
+    void read_archive() {
+        char own_path[MAX_PATH];
+        GetModuleFileNameA(nullptr, own_path, MAX_PATH);
+        archive::extract_archive(own_path);
+    }
+
+    // Stage 9: two steps, each skipped alone when it fails.
+    void compose_parameters() {
+        swallowing_failure(merge_parameters);
+        swallowing_failure(add_installer_log);
+    }
+
+    // Stage 10.
+    bool check_archive() {
+        if (archive_valid) return true;
+        show_message("Invalid Archive!", invalid_archive_text);
+        result_ = 1;
+        return false;
+    }
+
+    // Stage 14.
+    void launch_and_wait() {
+        const std::string directory = parent_directory();
+        SHELLEXECUTEINFOA launch;
+        std::memset(&launch, 0, sizeof(launch));
+        launch.cbSize = sizeof(launch);
+        launch.fMask = SEE_MASK_NOCLOSEPROCESS;
+        launch.lpFile = installer_path_.c_str();
+        launch.lpParameters = installer_parameters_.c_str();
+        launch.lpDirectory = directory.c_str();
+        launch.nShow = SW_SHOWNORMAL;
+        // The launch log lines are written here, before the start.
+        if (installer_path_.empty() || !ShellExecuteExA(&launch)) {
+            show_message("ShellExecuteEx failed", "Unable to spawn process");
+            result_ = 1;
+            return;
+        }
+        if (WaitForSingleObject(launch.hProcess, INFINITE) != WAIT_OBJECT_0) {
+            show_message("WaitForSingleObject failed", "Unable to wait for process");
+            result_ = 1;
+        } else {
+            DWORD exit_code = 0;
+            if (GetExitCodeProcess(launch.hProcess, &exit_code)) {
+                result_ = static_cast<int>(exit_code);
+            } else {
+                show_message("GetExitCodeProcess failed", "Unable to get process exit code");
+                result_ = 1;
+            }
+        }
+        CloseHandle(launch.hProcess);
+    }
+
+    // Stage 15: leave the working folder before removing it.
+    void clean_up() {
+        SetCurrentDirectoryA(parent_directory().c_str());
+        remove_folder_tree(working_folder);
+        guard_.reset();  // closed, never released
+        // The log shutdown follows the guard.
+    }
+
+    HINSTANCE instance_;  // for the application environment
+    const std::string command_line_;
+    std::unique_ptr<tessel::real_mutex> guard_;
+    std::string installer_parameters_;
+    std::string installer_path_;
+    int result_ = 1;
+};
+
+}  // namespace
+
+int run_package(HINSTANCE instance, const char* command_line) {
+    try {
+        // The run's locals, the guard among them, are gone before the handler runs.
+        package_run run(instance, command_line);
+        return run.execute();
+    } catch (const std::exception& error) {
+        show_message(error.what(), "Unhandled Exception");
+    } catch (...) {
+        show_message("No context available", "Unhandled Exception");
+    }
+    // The log shutdown of the outer handler comes here.
+    return 1;
+}
+
+}  // namespace launcher

@@ -1,0 +1,145 @@
+// The working folder: temporary directory, preparation with its fallback,
+// parent directory and the removal of a folder tree.
+
+#include "launcher/run_state.h"
+#include "launcher/working_folder.h"
+#include "platform/win32.h"
+#include "tests/support/test_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+class working_folder : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(getcwd(original_, sizeof(original_)), nullptr);
+        launcher::silent_mode = false;
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(original_), 0);
+        launcher::silent_mode = false;
+    }
+
+    // A TMPDIR below the test folder that no 260-character buffer holds.
+    std::string overlong_temp() {
+        std::string path = folder.path();
+        while (path.size() < MAX_PATH) path += "/" + std::string(60, 't');
+        return path;
+    }
+
+    std::string current_directory() {
+        char buffer[4096];
+        return getcwd(buffer, sizeof(buffer)) != nullptr ? buffer : "";
+    }
+
+    qv_test::test_folder folder;
+    char original_[4096];
+};
+
+TEST_F(working_folder, temp_directory_is_empty_when_it_does_not_fit) {
+    qv_test::scoped_environment tmpdir("TMPDIR", folder.path());
+    EXPECT_EQ(launcher::temp_directory(), folder.dos() + "\\");
+    qv_test::scoped_environment long_tmpdir("TMPDIR", overlong_temp());
+    EXPECT_EQ(launcher::temp_directory(), "");
+}
+
+TEST_F(working_folder, prepared_below_the_temporary_directory_and_made_current) {
+    qv_test::scoped_environment tmpdir("TMPDIR", folder.path());
+    const long long before = std::time(nullptr);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(launcher::prepare_working_folder());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const long long after = std::time(nullptr);
+
+    const std::string& made = launcher::working_folder;
+    const std::string prefix = folder.dos() + "\\QV";
+    ASSERT_EQ(made.compare(0, prefix.size(), prefix), 0) << made;
+    ASSERT_EQ(made.back(), '\\');
+    const long long seconds = std::stoll(made.substr(prefix.size(), made.size() - prefix.size() - 1));
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+    EXPECT_EQ(current_directory(), folder / ("QV" + std::to_string(seconds)));
+    EXPECT_EQ(launcher::parent_directory(), folder.dos());
+
+    // A second run in the same second reuses the folder.
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    EXPECT_TRUE(launcher::prepare_working_folder());
+}
+
+TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
+    qv_test::scoped_environment long_tmpdir("TMPDIR", overlong_temp());
+    qv_test::scoped_environment drive("QV_DRIVE_C", folder.path());
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(launcher::prepare_working_folder());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "MessageBoxA caption=\"GetTempPath failed\" text=\"Unable to get Temporary Directory\"\n");
+    EXPECT_EQ(launcher::working_folder.compare(0, 10, "C:\\Temp\\QV"), 0) << launcher::working_folder;
+    EXPECT_EQ(launcher::parent_directory(), "C:\\Temp");
+    EXPECT_TRUE(exists(folder / "Temp"));
+    EXPECT_EQ(current_directory().compare(0, (folder / "Temp/QV").size(), folder / "Temp/QV"), 0);
+
+    launcher::silent_mode = true;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(launcher::prepare_working_folder());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(working_folder, fails_when_the_folder_cannot_be_made_current) {
+    qv_test::scoped_environment long_tmpdir("TMPDIR", overlong_temp());
+    qv_test::scoped_environment unmapped("QV_DRIVE_C", std::nullopt);
+    launcher::silent_mode = true;
+    EXPECT_FALSE(launcher::prepare_working_folder());
+    EXPECT_EQ(current_directory(), original_);
+}
+
+TEST_F(working_folder, parent_directory_cuts_before_the_last_component) {
+    launcher::working_folder = "C:\\Users\\u\\AppData\\Local\\Temp\\QV1765432100\\";
+    EXPECT_EQ(launcher::parent_directory(), "C:\\Users\\u\\AppData\\Local\\Temp");
+    launcher::working_folder = "Z:\\QV1\\";
+    EXPECT_EQ(launcher::parent_directory(), "Z:");
+}
+
+TEST_F(working_folder, removal_keeps_read_only_files_and_dot_folders) {
+    const std::string root = folder / "QV1";
+    for (const char* sub : {"", "/sub", "/sub/deeper", "/.cache", "/keep"}) mkdir((root + sub).c_str(), 0777);
+    for (const char* file : {"/setup.exe", "/sub/a", "/sub/deeper/b", "/.cache/c", "/keep/locked", "/.hidden"})
+        qv_test::write_file(root + file, "x");
+    ASSERT_EQ(chmod((root + "/keep/locked").c_str(), 0444), 0);
+
+    EXPECT_FALSE(launcher::remove_folder_tree(folder.dos() + "\\QV1"));
+    EXPECT_FALSE(exists(root + "/setup.exe"));
+    EXPECT_FALSE(exists(root + "/sub"));
+    EXPECT_FALSE(exists(root + "/.hidden"));  // a dot file is a file
+    EXPECT_TRUE(exists(root + "/.cache/c"));
+    EXPECT_TRUE(exists(root + "/keep/locked"));
+
+    ASSERT_EQ(chmod((root + "/keep/locked").c_str(), 0644), 0);
+    EXPECT_FALSE(launcher::remove_folder_tree(folder.dos() + "\\QV1\\"));  // .cache still there
+    EXPECT_FALSE(exists(root + "/keep"));
+    ASSERT_EQ(rename((root + "/.cache").c_str(), (root + "/cache").c_str()), 0);
+    EXPECT_TRUE(launcher::remove_folder_tree(folder.dos() + "/QV1/"));
+    EXPECT_FALSE(exists(root));
+    EXPECT_FALSE(launcher::remove_folder_tree(folder.dos() + "\\QV1"));
+}
+
+TEST_F(working_folder, removal_deletes_links_not_their_targets) {
+    const std::string root = folder / "QV2";
+    mkdir(root.c_str(), 0777);
+    mkdir((folder / "outside").c_str(), 0777);
+    qv_test::write_file(folder / "outside/precious", "x");
+    ASSERT_EQ(symlink((folder / "outside").c_str(), (root + "/link").c_str()), 0);
+    EXPECT_TRUE(launcher::remove_folder_tree(folder.dos() + "\\QV2"));
+    EXPECT_TRUE(exists(folder / "outside/precious"));
+}
+
+}  // namespace
