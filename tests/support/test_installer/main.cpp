@@ -6,12 +6,16 @@
 //   QV_TEST_EXIT_CODE       the exit code (default 0) ...
 //   QV_TEST_EXIT_CODE_FILE  ... or a file holding it, which wins when it exists
 //   QV_TEST_RELEASE         when set, wait after recording until this file exists
+//   QV_TEST_LEAVE_BEHIND    when set, leave in the program's own folder a
+//                           read-only file, a ".cache" folder with a file,
+//                           and a plain file and subfolder
 //   QV_COMMAND_LINE         the command line as Windows would show it (set by
 //                           the launcher's platform layer)
 //
 // Record lines, values escaped as \\, \n and \r:
 //   program=ARGV0  cwd=FOLDER  command_line=TEXT  argc=N  arg=ARGUMENT...
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -67,6 +71,17 @@ int main(int argc, char** argv) {
             for (int i = 1; i < argc; ++i) out << "arg=" << escaped(argv[i]) << "\n";
         }
         std::rename(partial.c_str(), record);
+    }
+    if (std::getenv("QV_TEST_LEAVE_BEHIND") != nullptr) {
+        std::string folder = argv[0];
+        folder.erase(folder.rfind('/') + 1);
+        std::ofstream(folder + "read-only.txt") << "kept";
+        chmod((folder + "read-only.txt").c_str(), 0444);
+        mkdir((folder + ".cache").c_str(), 0777);
+        std::ofstream(folder + ".cache/kept") << "kept";
+        mkdir((folder + "sub").c_str(), 0777);
+        std::ofstream(folder + "sub/removed") << "removed";
+        std::ofstream(folder + "removed.txt") << "removed";
     }
     if (const char* release = std::getenv("QV_TEST_RELEASE")) {
         // Bounded, so a failed test cannot leave it behind for long.
