@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libboost-serialization-dev libboost-filesystem-dev libboost-system-dev
-          libssl-dev libgtest-dev googletest)
+          libssl-dev libgtest-dev googletest python3)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,290 @@
+// The commands of qvpack, over the archive's own walk and writer.
+
+#include "tools/qvpack/commands.h"
+
+#include "archive/layout.h"
+#include "archive/walk.h"
+#include "archive/writer.h"
+#include "tessel/format.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <vector>
+
+namespace qvpack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A percentage on standard error, for long jobs, when it is a terminal.
+class progress_meter {
+public:
+    progress_meter(const char* what, uint64_t total, bool wanted)
+        : what_(what), total_(total), enabled_(wanted && total >= (8u << 20) && isatty(STDERR_FILENO)) {}
+    ~progress_meter() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", 30, "");
+    }
+    void update(uint64_t done) {
+        if (!enabled_) return;
+        const int percent = int(std::min<uint64_t>(done, total_) * 100 / total_);
+        if (percent == last_) return;
+        last_ = percent;
+        shown_ = true;
+        std::fprintf(stderr, "\rqvpack: %s %3d%%", what_, percent);
+        std::fflush(stderr);
+    }
+    static void callback(uint64_t done, void* self) { static_cast<progress_meter*>(self)->update(done); }
+
+private:
+    const char* what_;
+    uint64_t total_;
+    bool enabled_;
+    bool shown_ = false;
+    int last_ = -1;
+};
+
+class open_package {
+public:
+    explicit open_package(const std::string& path)
+        : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw archive::package_error("cannot open " + path + ": " + tessel::format_error(GetLastError()));
+        size_ = GetFileSize(handle_, nullptr);
+    }
+    ~open_package() { CloseHandle(handle_); }
+    open_package(const open_package&) = delete;
+    open_package& operator=(const open_package&) = delete;
+
+    HANDLE get() const { return handle_; }
+    uint32_t size() const { return size_; }
+
+private:
+    HANDLE handle_;
+    uint32_t size_ = 0;
+};
+
+std::string offset_text(uint32_t offset) { return std::to_string(offset); }
+
+// The launcher's walk, with the reason it stopped early in words.
+class checking_walk : public archive::walk_observer {
+public:
+    void on_record(const archive::record_info& info, const std::string&, const char* role) override {
+        last_ = info;
+        last_role_ = role;
+        ++records_;
+    }
+    void on_mismatch() override {
+        reason_ = "the " + last_role_ + " record at offset " + offset_text(last_.offset) + " fails its digest";
+    }
+    void on_failure() override {
+        const std::string end = records_ == 0 ? "the tail record's end" : "offset " + offset_text(last_.offset);
+        reason_ = "the record ending at " + end + " cannot be read (a length beyond the start of the file?)";
+    }
+    bool on_file(const std::string& name, const std::string& file_name, const std::string& data) override {
+        if (!name.empty()) table_.emplace(name, file_name);
+        if (!archive::is_plain_file_name(file_name)) {
+            reason_ = "the packed file name " + quote(file_name) + " is not a plain file name";
+            return false;
+        }
+        ++files_;
+        return write(name, file_name, data);
+    }
+    void on_value(const std::string& name, const std::string& text) override {
+        if (table_.emplace(name, text).second) values_.push_back(name);
+    }
+
+    // The reason the archive is not valid, once the walk is over.
+    std::string verdict(const archive::walk_result& result) const {
+        if (result.valid && result.end == archive::walk_end::stub) return std::string();
+        if (!reason_.empty()) return reason_;
+        return "the tail record was not read: its length or digest does not belong to the marker";
+    }
+
+    size_t files() const { return files_; }
+    const std::vector<std::string>& values() const { return values_; }
+    const std::string& value(const std::string& name) const { return table_.at(name); }
+
+protected:
+    virtual bool write(const std::string&, const std::string&, const std::string&) { return true; }
+    void refuse(const std::string& reason) { reason_ = reason; }
+
+private:
+    archive::record_info last_;
+    std::string last_role_;
+    size_t records_ = 0;
+    std::string reason_;
+    size_t files_ = 0;
+    std::map<std::string, std::string> table_;  // insert-if-absent, as the launcher's
+    std::vector<std::string> values_;
+};
+
+class extracting_walk : public checking_walk {
+public:
+    extracting_walk(const std::string& folder, progress_meter& meter, uint32_t size)
+        : folder_(folder), meter_(meter), size_(size) {}
+    void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+        checking_walk::on_record(info, payload, role);
+        meter_.update(size_ - info.offset);
+    }
+
+protected:
+    bool write(const std::string&, const std::string& file_name, const std::string& data) override {
+        const std::string path = folder_ + "/" + file_name;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        bool ok = file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
+        if (file != nullptr && std::fclose(file) != 0) ok = false;
+        if (!ok) refuse("cannot write " + path);
+        return ok;
+    }
+
+private:
+    std::string folder_;
+    progress_meter& meter_;
+    uint32_t size_;
+};
+
+archive::walk_result walk_package(const open_package& package, archive::walk_observer& observer, std::string& reason,
+                                  const archive::walk_options& options = archive::walk_options(),
+                                  uint32_t* tail_end = nullptr) {
+    if (!archive::find_tail(package.get(), tail_end)) {
+        reason = "no tail record: the marker \"" + std::string(archive::tail_marker) + "\" is not in the file";
+        return archive::walk_result();
+    }
+    return archive::walk_archive(package.get(), observer, options);
+}
+
+}  // namespace
+
+std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
+    struct stub_finder : archive::walk_observer {
+        void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+            if (std::string(role) == "stub data") data = info;
+            if (std::string(role) == "stub file name") file_name = payload;
+        }
+        std::optional<archive::record_info> data;
+        std::string file_name;
+    } finder;
+    open_package package(path);
+    archive::walk_options options;
+    options.listing = true;
+    std::string reason;
+    const archive::walk_result result = walk_package(package, finder, reason, options);
+    // A launcher image holds the marker text too; only a walk that reaches
+    // a stub group whose image starts the file makes this a package.
+    if (result.end != archive::walk_end::stub || !finder.data || finder.data->offset != 0) return std::nullopt;
+    return packaged_stub{finder.data->length, finder.file_name};
+}
+
+int build(const build_plan& plan, const std::string& output, bool show_progress) {
+    const std::optional<packaged_stub> packaged = find_packaged_stub(plan.stub_path);
+    std::string stub_file_name = plan.stub_file_name;
+    if (stub_file_name.empty())
+        stub_file_name = packaged ? packaged->file_name : fs::path(plan.stub_path).filename().string();
+
+    uint64_t total = packaged ? packaged->image_length : 0;
+    std::error_code ignored;
+    const uintmax_t stub_size = fs::file_size(plan.stub_path, ignored);
+    if (!packaged && stub_size != uintmax_t(-1)) total += stub_size;
+    for (const group& item : plan.groups)
+        if (item.kind == group::file) {
+            const uintmax_t size = fs::file_size(item.path, ignored);
+            if (size != uintmax_t(-1)) total += size;
+        }
+    progress_meter meter("building", total, show_progress);
+
+    const std::string partial = output + ".qvpack-partial";
+    try {
+        archive::package_writer writer(partial);
+        writer.on_progress(&progress_meter::callback, &meter);
+        if (packaged) writer.add_stub_prefix(plan.stub_path, packaged->image_length, stub_file_name);
+        else writer.add_stub(plan.stub_path, stub_file_name);
+        for (const group& item : plan.groups) {
+            if (item.kind == group::file) writer.add_file(item.name, item.text, item.path);
+            else writer.add_value(item.name, item.text);
+        }
+        writer.add_tail();
+        if (plan.alignment != 0) writer.align(plan.alignment);
+        if (!plan.trailer_path.empty()) writer.add_trailing_file(plan.trailer_path);
+        writer.close();
+        // A package is run: it keeps the launcher's permissions.
+        const fs::perms stub_permissions = fs::status(plan.stub_path, ignored).permissions();
+        if (stub_permissions != fs::perms::unknown) fs::permissions(partial, stub_permissions, ignored);
+        fs::rename(partial, output);
+    } catch (const archive::package_error&) {
+        fs::remove(partial, ignored);
+        throw;
+    } catch (const fs::filesystem_error& error) {
+        fs::remove(partial, ignored);
+        throw archive::package_error("cannot write " + output + ": " + error.code().message());
+    }
+    return 0;
+}
+
+int list(const std::string& path, std::ostream& out) {
+    struct lister : archive::walk_observer {
+        struct entry {
+            archive::record_info info;
+            std::string role;
+            std::string preview;
+        };
+        void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+            entries.push_back(entry{info, role, preview(payload, 40)});
+        }
+        std::vector<entry> entries;
+    } records;
+    open_package package(path);
+    archive::walk_options options;
+    options.listing = true;
+    std::string reason;
+    uint32_t tail_end = 0;
+    walk_package(package, records, reason, options, &tail_end);
+    if (!reason.empty()) throw archive::package_error(path + ": " + reason);
+
+    std::reverse(records.entries.begin(), records.entries.end());  // read from the end: back to file order
+    out << tessel::format("%10s %10s  %-7s  %-14s  %s\n", "offset", "length", "digest", "role", "payload");
+    for (const auto& entry : records.entries) {
+        const bool stub_only = entry.role == "stub data" || entry.role == "stub file name";
+        const char* digest = entry.info.digest_matches ? "ok" : stub_only ? "differs" : "BAD";
+        out << tessel::format("%10u %10u  %-7s  %-14s  ", entry.info.offset, entry.info.length, digest,
+                              entry.role.c_str())
+            << entry.preview << "\n";
+    }
+    if (tail_end <= package.size())
+        out << "tail record ends at " << tail_end << "; " << package.size() - tail_end << " bytes behind it\n";
+    else
+        out << "tail record would end at " << tail_end << ", behind the end of the file (" << package.size() << ")\n";
+
+    std::string verdict;
+    out << (verify(path, verdict) == 0 ? "valid" : "invalid: " + verdict) << "\n";
+    return 0;
+}
+
+int verify(const std::string& path, std::string& reason) {
+    open_package package(path);
+    checking_walk walk;
+    const archive::walk_result result = walk_package(package, walk, reason);
+    if (!reason.empty()) return 1;
+    reason = walk.verdict(result);
+    return reason.empty() ? 0 : 1;
+}
+
+int extract(const std::string& path, const std::string& folder, std::ostream& out, std::string& reason,
+            bool show_progress) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) throw archive::package_error("no folder " + folder);
+    open_package package(path);
+    progress_meter meter("extracting", package.size(), show_progress);
+    extracting_walk walk(folder, meter, package.size());
+    const archive::walk_result result = walk_package(package, walk, reason);
+    if (!reason.empty()) return 1;
+    for (const std::string& name : walk.values()) out << "value " << quote(name) << " " << quote(walk.value(name)) << "\n";
+    reason = walk.verdict(result);
+    return reason.empty() ? 0 : 1;
+}
+
+}  // namespace qvpack
