@@ -127,7 +127,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         break;
     }
     if (fd < 0) {
-        set_error_for(path, errno);
+        if (errno == EEXIST) SetLastError(ERROR_FILE_EXISTS);  // CREATE_NEW on an existing file
+        else set_error_for(path, errno);
         return INVALID_HANDLE_VALUE;
     }
 

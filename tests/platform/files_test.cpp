@@ -77,7 +77,7 @@ TEST_F(FilesTest, DispositionsReportWhetherTheFileExisted) {
 
     SetLastError(sentinel);
     EXPECT_EQ(open("a", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
 
     SetLastError(sentinel);
     EXPECT_EQ(open("missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
