@@ -1,0 +1,199 @@
+// The file listener: the byte order mark, appending across opens, rotation
+// with its numbered generations, and many processes sharing one file.
+
+#include "platform/win32.h"
+#include "tessel/format.h"
+#include "tessel/log/errors.h"
+#include "tessel/log/file.h"
+
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string bom = "\xEF\xBB\xBF";
+
+class log_file : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qv_log_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    // The base as the system names it: a DOS path with backslashes.
+    std::string base(const std::string& name = "Reader") const {
+        std::string dos = "Z:" + dir_ + "/" + name;
+        for (char& c : dos)
+            if (c == '/') c = '\\';
+        return dos;
+    }
+    std::string posix(const std::string& file_name) const { return dir_ + "/" + file_name; }
+
+    std::string dir_;
+};
+
+std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// The texts of a log file that starts with exactly one byte order mark and
+// holds only whole stamped lines; fails the test otherwise.
+std::vector<std::string> texts_of(const std::string& path) {
+    std::vector<std::string> texts;
+    std::string content = read_all(path);
+    EXPECT_EQ(content.compare(0, 3, bom), 0) << path;
+    if (content.compare(0, 3, bom) != 0) return texts;
+    content.erase(0, 3);
+    const std::regex line(R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d    )([^\r\n]*)\r\n)");
+    auto it = std::sregex_iterator(content.begin(), content.end(), line);
+    size_t consumed = 0;
+    for (; it != std::sregex_iterator(); ++it) {
+        if (static_cast<size_t>(it->position()) != consumed) break;
+        texts.push_back((*it)[2]);
+        consumed += static_cast<size_t>(it->length());
+    }
+    EXPECT_EQ(consumed, content.size()) << "torn or foreign bytes in " << path;
+    return texts;
+}
+
+std::string stamp() { return "2026/12/08 04:03:49    "; }
+
+}  // namespace
+
+TEST_F(log_file, marks_a_new_file_once_and_appends_across_opens) {
+    {
+        tessel::log::file log(base());
+        log.write(1, stamp(), "first");
+    }
+    {
+        tessel::log::file log(base());
+        log.write(1, stamp(), "second");
+    }
+    EXPECT_EQ(read_all(posix("Reader.log.txt")),
+              bom + stamp() + "first\r\n" + stamp() + "second\r\n");
+
+    // An existing file with content gets no mark; nothing is cut.
+    std::ofstream(posix("Old.log.txt"), std::ios::binary) << "earlier run\r\n";
+    {
+        tessel::log::file log(base("Old"));
+        log.write(1, stamp(), "new");
+    }
+    EXPECT_EQ(read_all(posix("Old.log.txt")), "earlier run\r\n" + stamp() + "new\r\n");
+}
+
+TEST_F(log_file, reports_a_file_that_cannot_be_opened) {
+    try {
+        tessel::log::file log(base("missing\\Reader"));
+        FAIL() << "opened a log in a missing folder";
+    } catch (const tessel::log::generic& error) {
+        const std::string what = error.what();
+        EXPECT_EQ(what.rfind("log[CreateFile failed: ", 0), 0u) << what;
+        EXPECT_EQ(what.back(), ']');
+    }
+    EXPECT_FALSE(exists(posix("missing")));
+}
+
+TEST_F(log_file, rotation_keeps_numbered_generations_oldest_first) {
+    // The limit is reached by the mark and two lines: every third line rotates.
+    const std::uint32_t line_size = static_cast<std::uint32_t>(stamp().size() + std::string("line 01\r\n").size());
+    const std::uint32_t limit = 3 + 2 * line_size;
+    for (std::uint32_t backups : {0u, 1u, 3u}) {
+        SCOPED_TRACE(backups);
+        const std::string name = tessel::format("B%u", backups);
+        {
+            tessel::log::file log(base(name));
+            log.set_size_limit(limit);
+            log.set_backups(backups);
+            for (int n = 1; n <= 10; ++n) log.write(1, stamp(), tessel::format("line %.2d", n));
+        }
+        // Rotated before lines 3, 5, 7 and 9.
+        EXPECT_EQ(texts_of(posix(name + ".log.txt")), (std::vector<std::string>{"line 09", "line 10"}));
+        auto generation = [&](int index) { return posix(tessel::format("%s.%d.log.txt", name.c_str(), index)); };
+        auto pair = [](int first) {
+            return std::vector<std::string>{tessel::format("line %.2d", first), tessel::format("line %.2d", first + 1)};
+        };
+        if (backups == 0) {
+            EXPECT_FALSE(exists(generation(1)));
+        } else if (backups == 1) {
+            EXPECT_EQ(texts_of(generation(1)), pair(7));
+            EXPECT_FALSE(exists(generation(2)));
+        } else {
+            // Four rotations into three generations: the oldest copy was dropped.
+            EXPECT_EQ(texts_of(generation(1)), pair(3));
+            EXPECT_EQ(texts_of(generation(2)), pair(5));
+            EXPECT_EQ(texts_of(generation(3)), pair(7));
+            EXPECT_FALSE(exists(generation(4)));
+        }
+    }
+}
+
+TEST_F(log_file, rotation_that_cannot_copy_only_cuts_the_file) {
+    // A generation that can be neither deleted nor replaced.
+    ASSERT_EQ(mkdir(posix("Stuck.1.log.txt").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(posix("Stuck.1.log.txt/keep").c_str(), 0755), 0);
+    tessel::log::file log(base("Stuck"));
+    log.set_size_limit(4);
+    log.set_backups(1);
+    log.write(1, stamp(), "one");
+    log.write(1, stamp(), "two");
+    EXPECT_EQ(texts_of(posix("Stuck.log.txt")), std::vector<std::string>{"two"});
+}
+
+TEST_F(log_file, processes_writing_at_once_lose_and_tear_no_line) {
+    const int writers = 8;
+    const int lines = 2000;
+    std::vector<pid_t> children;
+    for (int id = 0; id < writers; ++id) {
+        const std::string setting = tessel::format("QV_LOG_TEST_WRITER=%s|%d|%d", base().c_str(), id, lines);
+        std::vector<char*> env;
+        for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+        env.push_back(const_cast<char*>(setting.c_str()));
+        env.push_back(nullptr);
+        char self[] = "/proc/self/exe";
+        char* argv[] = {self, nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, env.data()), 0);
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+
+    const std::vector<std::string> texts = texts_of(posix("Reader.log.txt"));
+    EXPECT_EQ(texts.size(), static_cast<size_t>(writers * lines));
+    const std::regex text(R"(writer (\d) line (\d+) x{150})");
+    std::map<int, int> next_line;
+    for (const std::string& t : texts) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(t, match, text)) << t;
+        const int id = std::stoi(match[1]);
+        EXPECT_EQ(std::stoi(match[2]), next_line[id]++) << "writer " << id;
+    }
+    for (int id = 0; id < writers; ++id) EXPECT_EQ(next_line[id], lines) << "writer " << id;
+}
