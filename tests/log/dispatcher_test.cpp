@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <regex>
@@ -162,11 +163,23 @@ TEST(dispatcher, narrow_text_falls_back_from_the_ansi_code_page_to_utf8) {
     journal lines;
     tessel::log::dispatcher log;
     log.add(new recorder(&lines, "r"));
-    log.write(std::string("caf\xE9"));          // 1252
-    log.write(std::string("\xC3\x81 \xC5\x90"));  // UTF-8 with bytes 1252 lacks
+    // 1252 gives every byte a character, as on Windows: UTF-8 input is
+    // taken as 1252.
+    log.write(std::string("caf\xE9 \xC3\xA9"));
+    // A double-byte code page rejects a lead byte without its trail byte,
+    // which UTF-8 text easily ends in.
+    const char* saved = std::getenv("QV_ACP");
+    const std::string saved_acp = saved != nullptr ? saved : "";
+    setenv("QV_ACP", "932", 1);
+    log.write(std::string("\xE3\x81\x82"));  // U+3042 in UTF-8: lead byte 0x82 left over
+    if (saved != nullptr)
+        setenv("QV_ACP", saved_acp.c_str(), 1);
+    else
+        unsetenv("QV_ACP");
+
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, "caf\xC3\xA9");
-    EXPECT_EQ(lines[1].text, "\xC3\x81 \xC5\x90");
+    EXPECT_EQ(lines[0].text, "caf\xC3\xA9 \xC3\x83\xC2\xA9");
+    EXPECT_EQ(lines[1].text, "\xE3\x81\x82");
     EXPECT_EQ(lines[1].level, 1);
     EXPECT_EQ(letter_of(lines[1].prefix), " ");
 }
