@@ -64,6 +64,7 @@ const message messages[] = {
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
     {ERROR_INVALID_FLAGS, "Invalid flags."},
+    {ERROR_BADDB, "The configuration registry database is corrupt."},
     {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target multi-byte code page."},
     {ERROR_UNKNOWN_REVISION, "The revision level is unknown."},
     {ERROR_INVALID_SECURITY_DESCR, "The security descriptor structure is invalid."},

@@ -1,5 +1,6 @@
-// Registry, read from a hive kept as a .reg text file. Implemented in
-// registry.cpp.
+// Registry, read from a hive kept as a .reg text file named by QV_REGISTRY.
+// Implemented in registry.cpp and reg_file.cpp; GetSystemDefaultLangID in
+// locale.cpp.
 #pragma once
 
 #include "platform/posix/types.h"
@@ -21,8 +22,20 @@
 #define KEY_CREATE_SUB_KEY 0x0004
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+#ifndef DELETE
+#define DELETE 0x00010000
+#endif
+#ifndef WRITE_DAC
+#define WRITE_DAC 0x00040000
+#endif
+#ifndef WRITE_OWNER
+#define WRITE_OWNER 0x00080000
+#endif
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD options, DWORD access, PHKEY result);
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
