@@ -9,6 +9,8 @@
 #include "launcher/message.h"
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
+#include "tessel/log/file.h"
+#include "tessel/log/log.h"
 #include "tessel/real_mutex.h"
 #include "tessel/text.h"
 
@@ -42,7 +44,7 @@ public:
         : instance_(instance), command_line_(command_line != nullptr ? command_line : "") {}
 
     int execute() {
-        // Stage 1, the log attach, comes first.
+        attach_log();
         check_silent_switch();
         // Stage 3, the application environment, comes here.
         if (!take_single_instance_guard()) return 1;
@@ -62,6 +64,13 @@ public:
     }
 
 private:
+    // Stage 1: a log that cannot be opened leaves the run without one, and
+    // without a word about it.
+    void attach_log() {
+        log_ready_ = swallowing_failure(
+            [] { tessel::log::attach(new tessel::log::file(temp_directory() + "Reader")); });
+    }
+
     // Stage 2: "/s" anywhere, case-sensitive; it also travels on to the
     // installer in "commandline".
     void check_silent_switch() {
@@ -153,11 +162,12 @@ private:
         SetCurrentDirectoryA(parent_directory().c_str());
         remove_folder_tree(working_folder);
         guard_.reset();  // closed, never released
-        // The log shutdown follows the guard.
+        tessel::log::shutdown();
     }
 
     HINSTANCE instance_;  // for the application environment
     const std::string command_line_;
+    bool log_ready_ = false;  // gates the launch lines
     std::unique_ptr<tessel::real_mutex> guard_;
     std::string installer_parameters_;
     std::string installer_path_;
@@ -176,7 +186,8 @@ int run_package(HINSTANCE instance, const char* command_line) {
     } catch (...) {
         show_message("No context available", "Unhandled Exception");
     }
-    // The log shutdown of the outer handler comes here.
+    // Nothing may leave the run, not even a failed shutdown.
+    swallowing_failure(tessel::log::shutdown);
     return 1;
 }
 

@@ -1,5 +1,5 @@
 // Processes, handles, waits, modules, time and system version. Implemented in
-// handles.cpp, processes.cpp, system.cpp and entry.cpp.
+// handles.cpp, processes.cpp, system.cpp, time.cpp and entry.cpp.
 #pragma once
 
 #include "platform/posix/types.h"

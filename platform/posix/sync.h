@@ -1,6 +1,6 @@
 // Named mutexes (machine-wide, recursive for the owner, abandoned when the
 // holder dies), critical sections and security descriptors. Implemented in
-// sync.cpp.
+// sync.cpp, critical sections in critical_section.cpp.
 #pragma once
 
 #include "platform/posix/types.h"

@@ -104,7 +104,8 @@ std::vector<std::string> child_environment(const std::map<std::string, std::opti
 // fork + exec with standard error to a file and an optional address-space
 // limit set in the child before exec.
 pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            const std::string& error_path, std::optional<unsigned long long> address_space_limit) {
+            const std::string& error_path, std::optional<unsigned long long> address_space_limit,
+            const std::string& directory = std::string()) {
     std::vector<std::string> arguments_copy = arguments;
     std::vector<std::string> environment_copy = environment;
     std::vector<char*> argv;
@@ -123,6 +124,8 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
             struct rlimit limit = {static_cast<rlim_t>(*address_space_limit), static_cast<rlim_t>(*address_space_limit)};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
+        // Whatever a run leaves in its current directory stays in the sandbox.
+        if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(125);
         dup2(null_fd, 0);
         dup2(null_fd, 1);
         dup2(error_fd, 2);
@@ -347,7 +350,8 @@ running_package sandbox::start(const std::string& package, const run_options& op
 
     std::vector<std::string> arguments = {package};
     if (!options.command_line.empty()) arguments.push_back(options.command_line);
-    const pid_t pid = spawn(arguments, child_environment(environment), error_path, options.address_space_limit);
+    const pid_t pid =
+        spawn(arguments, child_environment(environment), error_path, options.address_space_limit, root_);
     return running_package(pid, partial, error_path);
 }
 
