@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# The Wine suite: the Windows build's unit tests, then real packages (the
+# Windows launcher and a recording test installer, packed by the native
+# package tool) run silently under Wine in a throwaway prefix.
+#
+#   bash tests/wine/run.sh [WINDOWS_BUILD] [NATIVE_BUILD]
+#
+# WINDOWS_BUILD (default build/mingw) is a build with
+# cmake/toolchain-mingw-i686.cmake, NATIVE_BUILD (default build) holds the
+# native qvpack. Ends with the line "N passed, N failed"; exit 1 on any
+# failure.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+windows_build=$(cd "${1:-build/mingw}" && pwd)
+native_build=$(cd "${2:-build}" && pwd)
+
+launcher="$windows_build/launcher/quorvane_launcher.exe"
+installer="$windows_build/tests/wine/qv_wine_installer.exe"
+runner="$windows_build/tests/wine/qv_wine_runner.exe"
+unit_tests="$windows_build/tests/wine/windows_unit_tests.exe"
+windows_qvpack="$windows_build/tools/qvpack/qvpack.exe"
+qvpack="$native_build/tools/qvpack/qvpack"
+objdump=i686-w64-mingw32-objdump
+for file in "$launcher" "$installer" "$runner" "$unit_tests" "$windows_qvpack" "$qvpack"; do
+    [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
+done
+
+suite=$(mktemp -d "${TMPDIR:-/tmp}/qv-wine.XXXXXX")
+export WINEPREFIX="$suite/prefix"
+# 32-bit Windows, as the launcher expects: one registry view, no WoW64.
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No Mono or Gecko installers, no windows: the suite runs headless.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+# Wine takes its ANSI code page from the locale: 1252, as on the POSIX side.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+
+finish() {
+    wineserver -k >/dev/null 2>&1
+    chmod -R u+w "$suite" 2>/dev/null
+    rm -rf "$suite"
+}
+trap finish EXIT
+
+passed=0
+failed=0
+current=""
+
+begin() {
+    current=$1
+    case_dir="$suite/cases/$current"
+    mkdir -p "$case_dir"
+}
+
+pass() { passed=$((passed + 1)); echo "[ ok ] $current: $1"; }
+fail() { failed=$((failed + 1)); echo "[FAIL] $current: $1"; }
+
+# check DESCRIPTION ACTUAL EXPECTED
+check() {
+    if [ "$2" == "$3" ]; then
+        pass "$1"
+    else
+        fail "$1"
+        printf '       expected: %s\n       actual:   %s\n' "$3" "$2"
+    fi
+}
+
+# check_true DESCRIPTION COMMAND...
+check_true() {
+    local description=$1
+    shift
+    if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+# The DOS form of a POSIX path: drive Z: is the root.
+dos() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The POSIX form of a path on Wine's drive C:.
+on_drive_c() {
+    local path=${1#[Cc]:}
+    path=${path//\\//}
+    printf '%s/drive_c%s' "$WINEPREFIX" "$path"
+}
+
+# A value of a record or result file, escapes undone.
+field() {
+    perl -ne 'BEGIN { $key = shift } if (s/^\Q$key\E=//) { chomp; s/\\(.)/$1 eq "n" ? "\n" : $1 eq "r" ? "\r" : $1/ge; print; exit }' "$1" "$2"
+}
+
+# A value of the runner's result file (not escaped).
+result() { sed -n "s/^$1=//p" "$2"; }
+
+# run PACKAGE ARGUMENTS [NAME=VALUE...]: starts the package with exactly
+# ARGUMENTS behind its quoted path, waits, and sets exit_code and record
+# (the installer's record file of this case, if it ran).
+run() {
+    local package=$1 arguments=$2
+    shift 2
+    record="$case_dir/record"
+    rm -f "$record" "$case_dir/result"
+    printf '%s' "$arguments" > "$case_dir/arguments"
+    env QV_TEST_RECORD="$(dos "$record")" "$@" \
+        wine "$runner" "$(dos "$package")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")"
+    exit_code=$(result exit "$case_dir/result" 2>/dev/null)
+}
+
+# Working folders in Wine's temporary directory.
+working_folders() { (cd "$temp_posix" && ls -d QV[0-9]* 2>/dev/null); }
+
+# check_launch DESCRIPTION EXPECTED_PARAMETERS: the installer ran from a
+# fresh working folder named after the current time, in the temporary
+# directory, with exactly "FILE" PARAMETERS as its command line; the run
+# ended with 0 and removed the folder.
+check_launch() {
+    local description=$1 parameters=$2
+    check "$description: exit code" "$exit_code" 0
+    if [ ! -f "$record" ]; then
+        fail "$description: the installer did not run"
+        return
+    fi
+    local command_line seconds
+    command_line=$(field command_line "$record")
+    seconds=$(printf '%s' "$command_line" | sed -n 's/^"[^"]*\\QV\([0-9]*\)\\setup\.exe".*/\1/p')
+    if [ -z "$seconds" ] || [ "$seconds" -lt "$started" ] || [ "$seconds" -gt "$(date +%s)" ]; then
+        fail "$description: working folder named after the time of the run"
+        printf '       command line: %s\n' "$command_line"
+        return
+    fi
+    pass "$description: working folder named after the time of the run"
+    local folder="$temp\\QV$seconds"
+    check "$description: command line" "$command_line" "\"$folder\\setup.exe\" $parameters"
+    check "$description: started in the temporary directory" "$(field cwd "$record")" "$temp"
+    check "$description: working folder removed" "$(working_folders)" ""
+}
+
+# --- Set-up ----------------------------------------------------------------
+
+started=$(date +%s)
+wineboot --init >/dev/null 2>&1
+# One server for the whole suite: every start after this one is quick.
+wineserver -p
+wine "$runner" "$(dos "$installer")" "$(dos /dev/null)" "$(dos "$suite/probe")" >/dev/null 2>&1
+temp=$(result temp "$suite/probe")
+temp=${temp%\\}
+temp_posix=$(on_drive_c "$temp")
+if [ -z "$temp" ] || [ ! -d "$temp_posix" ]; then
+    echo "wine suite: Wine's temporary directory was not found (probe: $(cat "$suite/probe" 2>/dev/null))" >&2
+    exit 1
+fi
+echo "wine suite: prefix ready in $(($(date +%s) - started)) s; temporary directory $temp"
+
+packages="$suite/packages"
+mkdir -p "$packages"
+example_values=(--value executable32 %installer32% --value parameters '/V"PARTNERID=5 WEBINSTALLER=1 "')
+"$qvpack" build -o "$packages/example.exe" --stub "$launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$installer" "${example_values[@]}" --value msilog ON >/dev/null
+"$qvpack" build -o "$packages/plain.exe" --stub "$launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$installer" "${example_values[@]}" >/dev/null
+# One byte of the "parameters" text changed: its record fails the digest.
+cp "$packages/example.exe" "$packages/broken.exe"
+offset=$(grep -obaF 'PARTNERID=5' "$packages/broken.exe" | tail -n 1 | cut -d: -f1)
+printf 'Q' | dd of="$packages/broken.exe" bs=1 seek="$offset" conv=notrunc status=none
+
+# --- The Windows executables ------------------------------------------------
+
+begin executables
+headers=$("$objdump" -p "$launcher")
+check_true "the launcher is a 32-bit i386 PE program" grep -q '^Magic.*010b' <<<"$headers"
+check_true "the launcher is a GUI program" grep -q '^Subsystem.*(Windows GUI)' <<<"$headers"
+imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+check_true "the launcher needs only system DLLs (runtime linked statically): $imports" \
+    bash -c '! grep -qiE "libstdc|libgcc|libwinpthread" <<<"$0"' "$imports"
+
+begin unit_tests
+# Wine words the system's message texts differently from Windows, and its
+# runtime prints an unknown conversion instead of failing it.
+if wine "$unit_tests" --gtest_brief=1 \
+        --gtest_filter='-format.system_error_text:format.an_unrenderable_format_ends_in_an_error' \
+        > "$case_dir/output" 2>&1; then
+    pass "the Windows build's unit tests"
+else
+    fail "the Windows build's unit tests"
+    sed 's/^/       /' "$case_dir/output"
+fi
+
+# --- Packages ---------------------------------------------------------------
+
+log_option="/l*v \\\"$temp\\QVPRO_msi.log.txt\\\""
+
+begin worked_example_1
+started=$(date +%s)
+run "$packages/example.exe" ""
+check_launch "empty command line" " /V\"$log_option  PARTNERID=5 WEBINSTALLER=1 \""
+
+begin worked_example_2
+started=$(date +%s)
+run "$packages/example.exe" '/s /v"FOO=1"'
+check_launch "quoted /v option" "/s  /V\"$log_option FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
+
+begin worked_example_3
+started=$(date +%s)
+run "$packages/plain.exe" '/vFOO=1 /x'
+check_launch "bare /v option, no installer log" " /x /V\"FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
+
+begin exit_codes
+run "$packages/example.exe" "/s" QV_TEST_EXIT_CODE=3010
+check "the installer's 3010 is the package's exit code" "$exit_code" 3010
+check "working folder removed" "$(working_folders)" ""
+
+begin invalid_archive
+run "$packages/broken.exe" "/s"
+check "a record failing its digest ends the run with 1" "$exit_code" 1
+check_true "the installer is not started" test ! -e "$record"
+check "working folder removed" "$(working_folders)" ""
+
+begin left_behind
+run "$packages/example.exe" "/s" QV_TEST_LEAVE_BEHIND=1
+check "exit code" "$exit_code" 0
+folder=$(working_folders)
+check_true "a read-only file keeps the working folder" test -f "$temp_posix/$folder/read-only.txt"
+check_true "a dot folder is passed over" test -f "$temp_posix/$folder/.cache/kept"
+check_true "other files and folders are removed" test ! -e "$temp_posix/$folder/removed.txt" -a ! -e "$temp_posix/$folder/sub"
+[ -n "$folder" ] && chmod -R u+w "$temp_posix/$folder" && rm -rf "${temp_posix:?}/$folder"
+
+begin single_instance
+release="$case_dir/release"
+first="$case_dir/first"
+mkdir -p "$first"
+printf '' > "$first/arguments"
+QV_TEST_RECORD="$(dos "$first/record")" QV_TEST_RELEASE="$(dos "$release")" \
+    wine "$runner" "$(dos "$packages/example.exe")" "$(dos "$first/arguments")" "$(dos "$first/result")" &
+first_pid=$!
+for _ in $(seq 300); do [ -f "$first/record" ] && break; sleep 0.1; done
+check_true "the first package's installer runs" test -f "$first/record"
+held=$(working_folders)
+run "$packages/plain.exe" "/s"
+check "a second package ends with 1 while the first runs" "$exit_code" 1
+check_true "the second package starts no installer" test ! -e "$record"
+check "the second package makes no working folder" "$(working_folders)" "$held"
+touch "$release"
+wait "$first_pid"
+check "the first package then ends with its installer's code" "$(result exit "$first/result")" 0
+check "working folder removed" "$(working_folders)" ""
+started=$(date +%s)
+run "$packages/example.exe" "/s"
+check "a later package runs again" "$exit_code" 0
+
+begin windows_package_tool
+# The package tool built for Windows writes the same bytes as the native one.
+manifest_path() { dos "$1" | sed 's/\\/\\\\/g'; }
+{
+    printf 'stub "%s" Reader.exe\n' "$(manifest_path "$launcher")"
+    printf 'file installer32 setup.exe "%s"\n' "$(manifest_path "$installer")"
+    printf '%s\n' 'value executable32 %installer32%' 'value parameters "/V\"PARTNERID=5 WEBINSTALLER=1 \""' \
+        'value msilog ON'
+} > "$case_dir/manifest"
+wine "$windows_qvpack" build -o "$(dos "$case_dir/package.exe")" --manifest "$(dos "$case_dir/manifest")" \
+    > "$case_dir/output" 2>&1
+check_true "qvpack.exe writes the package the native qvpack writes" cmp -s "$case_dir/package.exe" "$packages/example.exe"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
