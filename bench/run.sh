@@ -86,9 +86,8 @@ EOF
 
 # The launcher's package: the installer and the payload as two files.
 pack_words() {
-    echo "$qvpack" create --stub "$launcher" --out "$1" \
-         --file "installer32=setup.exe=$src/setup.exe" --file "payload=payload.bin=$src/payload.bin" \
-         --value "executable32=%installer32%"
+    echo "$qvpack" build -o "$1" --stub "$launcher" --file installer32 setup.exe "$src/setup.exe" \
+         --file payload payload.bin "$src/payload.bin" --value executable32 %installer32%
 }
 pack_command() { $(pack_words "$1"); }
 
