@@ -201,6 +201,17 @@ const code_page* resolve(UINT id) {
     return page;
 }
 
+// The code page of a conversion call whose buffers and counts are sound;
+// null (last error ERROR_INVALID_PARAMETER) otherwise.
+const code_page* resolve_call(UINT id, const void* input, int input_length, const void* output, int output_length) {
+    if (input == nullptr || input_length == 0 || input_length < -1 || output_length < 0 ||
+        (output_length > 0 && output == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return resolve(id);
+}
+
 // Whether byte b of a windows_sbcs code page stands for the C1 control of
 // the same value, having no character of its own.
 bool is_c1_passthrough(const code_page& page, unsigned int b) {
@@ -319,12 +330,7 @@ BOOL WINAPI GetCPInfo(UINT code_page_id, LPCPINFO info) {
 
 int WINAPI MultiByteToWideChar(UINT code_page_id, DWORD flags, LPCCH input, int input_length, LPWSTR output,
                                int output_length) {
-    if (input == nullptr || input_length == 0 || input_length < -1 || output_length < 0 ||
-        (output_length > 0 && output == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const code_page* page = resolve(code_page_id);
+    const code_page* page = resolve_call(code_page_id, input, input_length, output, output_length);
     if (page == nullptr) return 0;
     if ((flags & ~(MB_PRECOMPOSED_FLAG | MB_ERR_INVALID_CHARS)) != 0 ||
         (page->kind == page_kind::stateful && flags != 0) ||
@@ -359,12 +365,7 @@ int WINAPI MultiByteToWideChar(UINT code_page_id, DWORD flags, LPCCH input, int 
 
 int WINAPI WideCharToMultiByte(UINT code_page_id, DWORD flags, LPCWCH input, int input_length, LPSTR output,
                                int output_length, LPCCH default_char, LPBOOL used_default_char) {
-    if (input == nullptr || input_length == 0 || input_length < -1 || output_length < 0 ||
-        (output_length > 0 && output == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const code_page* page = resolve(code_page_id);
+    const code_page* page = resolve_call(code_page_id, input, input_length, output, output_length);
     if (page == nullptr) return 0;
     if (page->kind == page_kind::unicode && (default_char != nullptr || used_default_char != nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
