@@ -61,55 +61,55 @@ bool read_number(const Char*& p, argument_list& arguments, int& value) {
 // Parses the conversion after '%' (fetching '*' values); false when the
 // format is malformed. p ends on the conversion character.
 template <class Char>
-bool parse_conversion(const Char*& p, argument_list& arguments, conversion& spec) {
-    while (ascii_in(static_cast<int>(*p), "-+ #0")) spec.flags += static_cast<char>(*p++);
+bool parse_conversion(const Char*& p, argument_list& arguments, conversion& directive) {
+    while (ascii_in(static_cast<int>(*p), "-+ #0")) directive.flags += static_cast<char>(*p++);
     if (*p == '*' || (*p >= '1' && *p <= '9')) {
-        if (!read_number(p, arguments, spec.width)) return false;
-        if (spec.width < 0) {
-            spec.flags += '-';
-            spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+        if (!read_number(p, arguments, directive.width)) return false;
+        if (directive.width < 0) {
+            directive.flags += '-';
+            directive.width = directive.width == INT_MIN ? INT_MAX : -directive.width;
         }
     }
     if (*p == '.') {
         ++p;
-        if (!read_number(p, arguments, spec.precision)) return false;
-        if (spec.precision < 0) spec.precision = -1;  // as if omitted
+        if (!read_number(p, arguments, directive.precision)) return false;
+        if (directive.precision < 0) directive.precision = -1;  // as if omitted
     }
     if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-        spec.size = size_prefix::i64;
+        directive.size = size_prefix::i64;
         p += 3;
     } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-        spec.size = size_prefix::i32;
+        directive.size = size_prefix::i32;
         p += 3;
     } else if (p[0] == 'h' && p[1] == 'h') {
-        spec.size = size_prefix::hh;
+        directive.size = size_prefix::hh;
         p += 2;
     } else if (p[0] == 'l' && p[1] == 'l') {
-        spec.size = size_prefix::ll;
+        directive.size = size_prefix::ll;
         p += 2;
     } else if (ascii_in(static_cast<int>(*p), "hlIjztLw")) {
         switch (static_cast<char>(*p++)) {
-            case 'h': spec.size = size_prefix::h; break;
-            case 'l': spec.size = size_prefix::l; break;
-            case 'I': spec.size = size_prefix::pointer; break;
-            case 'j': spec.size = size_prefix::j; break;
-            case 'z': spec.size = size_prefix::z; break;
-            case 't': spec.size = size_prefix::t; break;
-            case 'L': spec.size = size_prefix::long_double; break;
-            default: spec.size = size_prefix::wide; break;
+            case 'h': directive.size = size_prefix::h; break;
+            case 'l': directive.size = size_prefix::l; break;
+            case 'I': directive.size = size_prefix::pointer; break;
+            case 'j': directive.size = size_prefix::j; break;
+            case 'z': directive.size = size_prefix::z; break;
+            case 't': directive.size = size_prefix::t; break;
+            case 'L': directive.size = size_prefix::long_double; break;
+            default: directive.size = size_prefix::wide; break;
         }
     }
     if (!ascii_in(static_cast<int>(*p), "diouxXeEfFgGaAcCsSp%")) return false;
-    spec.type = static_cast<char>(*p);
+    directive.type = static_cast<char>(*p);
     return true;
 }
 
 // The C library's format for one numeric conversion, with modifier mod.
-std::string c_format(const conversion& spec, const char* mod) {
-    std::string text = "%" + spec.flags;
-    if (spec.width >= 0) text += std::to_string(spec.width);
-    if (spec.precision >= 0) text += "." + std::to_string(spec.precision);
-    return text + mod + spec.type;
+std::string c_format(const conversion& directive, const char* mod) {
+    std::string text = "%" + directive.flags;
+    if (directive.width >= 0) text += std::to_string(directive.width);
+    if (directive.precision >= 0) text += "." + std::to_string(directive.precision);
+    return text + mod + directive.type;
 }
 
 template <class T>
@@ -124,22 +124,22 @@ bool append_c_formatted(std::string& out, const std::string& format, T value) {
 }
 
 // Renders a numeric or pointer conversion as ASCII text.
-bool render_number(const conversion& spec, argument_list& arguments, std::string& out) {
-    const bool is_signed = spec.type == 'd' || spec.type == 'i';
-    switch (spec.type) {
+bool render_number(const conversion& directive, argument_list& arguments, std::string& out) {
+    const bool is_signed = directive.type == 'd' || directive.type == 'i';
+    switch (directive.type) {
         case 'p':
-            if (spec.size != size_prefix::none) return false;
-            return append_c_formatted(out, c_format(spec, ""), va_arg(arguments.list, void*));
+            if (directive.size != size_prefix::none) return false;
+            return append_c_formatted(out, c_format(directive, ""), va_arg(arguments.list, void*));
         case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-            if (spec.size == size_prefix::long_double)
-                return append_c_formatted(out, c_format(spec, "L"), va_arg(arguments.list, long double));
-            if (spec.size != size_prefix::none && spec.size != size_prefix::l) return false;
-            return append_c_formatted(out, c_format(spec, ""), va_arg(arguments.list, double));
+            if (directive.size == size_prefix::long_double)
+                return append_c_formatted(out, c_format(directive, "L"), va_arg(arguments.list, long double));
+            if (directive.size != size_prefix::none && directive.size != size_prefix::l) return false;
+            return append_c_formatted(out, c_format(directive, ""), va_arg(arguments.list, double));
         default: break;
     }
     long long value = 0;
     unsigned long long unsigned_value = 0;
-    switch (spec.size) {
+    switch (directive.size) {
         case size_prefix::none:
         case size_prefix::l:
         case size_prefix::i32:
@@ -168,8 +168,8 @@ bool render_number(const conversion& spec, argument_list& arguments, std::string
             break;
         default: return false;
     }
-    if (is_signed) return append_c_formatted(out, c_format(spec, "ll"), value);
-    return append_c_formatted(out, c_format(spec, "ll"), unsigned_value);
+    if (is_signed) return append_c_formatted(out, c_format(directive, "ll"), value);
+    return append_c_formatted(out, c_format(directive, "ll"), unsigned_value);
 }
 
 // The ANSI code page crossings, lenient: what has no form becomes '?'.
@@ -212,10 +212,10 @@ size_t bounded_length(const Char* text, int precision) {
 // The argument of a string or character conversion, in the width of the
 // format (Char). wide_argument: the argument is wide text.
 template <class Char>
-bool fetch_text(const conversion& spec, bool wide_argument, argument_list& arguments, std::basic_string<Char>& text) {
+bool fetch_text(const conversion& directive, bool wide_argument, argument_list& arguments, std::basic_string<Char>& text) {
     std::string narrow;
     std::wstring wide;
-    if (spec.type == 'c' || spec.type == 'C') {
+    if (directive.type == 'c' || directive.type == 'C') {
         if (wide_argument)
             wide.assign(1, static_cast<wchar_t>(va_arg(arguments.list, wint_t)));
         else
@@ -223,24 +223,24 @@ bool fetch_text(const conversion& spec, bool wide_argument, argument_list& argum
     } else if (wide_argument) {
         const wchar_t* argument = va_arg(arguments.list, const wchar_t*);
         if (argument == nullptr) argument = L"(null)";
-        wide.assign(argument, bounded_length(argument, spec.precision));
+        wide.assign(argument, bounded_length(argument, directive.precision));
     } else {
         const char* argument = va_arg(arguments.list, const char*);
         if (argument == nullptr) argument = "(null)";
-        narrow.assign(argument, bounded_length(argument, spec.precision));
+        narrow.assign(argument, bounded_length(argument, directive.precision));
     }
     if (wide_argument) return convert(wide.data(), wide.size(), text);
     return convert(narrow.data(), narrow.size(), text);
 }
 
 template <class Char>
-void append_padded(std::basic_string<Char>& out, const conversion& spec, const std::basic_string<Char>& text) {
+void append_padded(std::basic_string<Char>& out, const conversion& directive, const std::basic_string<Char>& text) {
     size_t length = text.size();
-    if (spec.precision >= 0 && spec.type != 'c' && spec.type != 'C' && length > static_cast<size_t>(spec.precision))
-        length = static_cast<size_t>(spec.precision);
-    const size_t padding = spec.width > 0 && static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-    const bool left = spec.flags.find('-') != std::string::npos;
-    const Char fill = !left && spec.flags.find('0') != std::string::npos ? Char('0') : Char(' ');
+    if (directive.precision >= 0 && directive.type != 'c' && directive.type != 'C' && length > static_cast<size_t>(directive.precision))
+        length = static_cast<size_t>(directive.precision);
+    const size_t padding = directive.width > 0 && static_cast<size_t>(directive.width) > length ? directive.width - length : 0;
+    const bool left = directive.flags.find('-') != std::string::npos;
+    const Char fill = !left && directive.flags.find('0') != std::string::npos ? Char('0') : Char(' ');
     if (!left) out.append(padding, fill);
     out.append(text, 0, length);
     if (left) out.append(padding, Char(' '));
@@ -256,24 +256,24 @@ bool windows_format(const Char* format, argument_list& arguments, std::basic_str
             continue;
         }
         ++p;
-        conversion spec;
-        if (!parse_conversion(p, arguments, spec)) return false;
-        if (spec.type == '%') {
+        conversion directive;
+        if (!parse_conversion(p, arguments, directive)) return false;
+        if (directive.type == '%') {
             out += Char('%');
-        } else if (ascii_in(spec.type, "cCsS")) {
-            bool wide_argument = wide_format != (spec.type == 'C' || spec.type == 'S');
-            if (spec.size == size_prefix::h)
+        } else if (ascii_in(directive.type, "cCsS")) {
+            bool wide_argument = wide_format != (directive.type == 'C' || directive.type == 'S');
+            if (directive.size == size_prefix::h)
                 wide_argument = false;
-            else if (spec.size == size_prefix::l || spec.size == size_prefix::wide)
+            else if (directive.size == size_prefix::l || directive.size == size_prefix::wide)
                 wide_argument = true;
-            else if (spec.size != size_prefix::none)
+            else if (directive.size != size_prefix::none)
                 return false;
             std::basic_string<Char> text;
-            if (!fetch_text(spec, wide_argument, arguments, text)) return false;
-            append_padded(out, spec, text);
+            if (!fetch_text(directive, wide_argument, arguments, text)) return false;
+            append_padded(out, directive, text);
         } else {
             std::string number;
-            if (!render_number(spec, arguments, number)) return false;
+            if (!render_number(directive, arguments, number)) return false;
             out.append(number.begin(), number.end());  // ASCII: widens unchanged
         }
     }
