@@ -3,12 +3,14 @@
 # physical floor of this machine, and prints one table with the ratios.
 #
 #   bash bench/run.sh [--sizes "tiny 1 64 512"] [--runs N] [--dir DIR] [--keep]
+#                     [--quiet LOAD]
 #
 # Sizes are MiB of random payload; "tiny" is a 4 KiB payload, timed against
 # running the installer directly. Every command is timed by hyperfine (at
 # least N runs, default 5, after a warm-up run, median reported); peak RSS
 # comes from one more run under GNU time. Needs about 4 x the largest payload
-# of disk in DIR (default build-bench/run).
+# of disk in DIR (default build-bench/run). --quiet waits (up to 15 minutes)
+# before each size until the 1-minute load average is at most LOAD.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,13 +18,15 @@ sizes="tiny 1 64 512"
 runs=5
 work=""
 keep=0
+quiet=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --sizes) sizes=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --dir) work=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --quiet) quiet=$2; shift 2 ;;
+        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -44,7 +48,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-bash "$root/scripts/setup.sh"
+QV_SKIP_WINE=1 bash "$root/scripts/setup.sh"  # the native build only
 sfx_stub=/usr/lib/p7zip/7zCon.sfx
 [ -f "$sfx_stub" ] || { echo "bench: $sfx_stub is missing" >&2; exit 1; }
 
@@ -92,6 +96,7 @@ pack_words() {
 pack_command() { $(pack_words "$1"); }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+loads=""
 
 for size in $sizes; do
     if [ "$size" = tiny ]; then bytes=4096; label="4 KiB"; else bytes=$((size * 1048576)); label="$size MiB"; fi
@@ -131,7 +136,15 @@ for size in $sizes; do
     args=()
     for entry in "${commands[@]}"; do args+=(-n "${entry%%|*}" "${entry#*|}"); done
 
-    echo "bench: $label: timing (load $(cut -d' ' -f1 /proc/loadavg))" >&2
+    if [ -n "$quiet" ]; then
+        for _ in $(seq 90); do
+            awk -v max="$quiet" '{ exit !($1 <= max) }' /proc/loadavg && break
+            sleep 10
+        done
+    fi
+    load=$(cut -d' ' -f1 /proc/loadavg)
+    loads="$loads $label: $load,"
+    echo "bench: $label: timing (load $load)" >&2
     TMPDIR=$tmp QV_MUTEX_DIR=$tmp/mutex hyperfine -N --style basic --warmup 1 --min-runs "$runs" \
         --export-csv "$dir/times.csv" "${args[@]}" >>"$log" 2>&1 \
         || { echo "bench: hyperfine failed at $label; see $log" >&2; tail -n 20 "$log" >&2; exit 1; }
@@ -159,7 +172,7 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 echo
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores," \
      "$(free -g | awk '/^Mem:/ { print $2 }') GiB RAM, $(uname -sr), $(stat -f -c %T "$work") at $work"
-echo "Load average: $load_before before, $load_after after"
+echo "Load average (1, 5, 15 min): $load_before before, $load_after after; 1 min at the start of each size:${loads%,}"
 echo "Page cache: warm (one warm-up run per command; launcher package resident after timing:" \
      "$(cut -f2 "$work/cache.tsv.$$" | paste -sd' ')); hyperfine runs >= $runs, medians"
 rm -f "$work/cache.tsv.$$"
