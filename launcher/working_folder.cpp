@@ -49,7 +49,13 @@ bool remove_folder_tree(const std::string& path) {
         const std::string name = entry.cFileName;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // Covers "." and "..", and keeps every other dot folder.
-            if (!tessel::starts_with(name, ".")) remove_folder_tree(folder + name);
+            if (tessel::starts_with(name, ".")) continue;
+            // A link or junction is removed itself: what it leads to lies
+            // outside the working folder and is not ours to delete.
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                RemoveDirectoryA((folder + name).c_str());
+            else
+                remove_folder_tree(folder + name);
         } else {
             DeleteFileA((folder + name).c_str());
         }

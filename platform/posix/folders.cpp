@@ -8,11 +8,12 @@
 //   processes' use is not seen.
 // - FindFirstFileA matches "*" and "?" in the last component only, ASCII
 //   case-insensitively ("*.*" matches every name); the listing is a
-//   snapshot taken by FindFirstFileA, "." and ".." first. A symbolic link
-//   is reported with its own attributes (never as a directory), so a tree
-//   walk deletes the link instead of descending into its target.
+//   snapshot taken by FindFirstFileA, "." and ".." first.
 // - Attributes: FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no owner
-//   write permission), otherwise FILE_ATTRIBUTE_NORMAL.
+//   write permission), otherwise FILE_ATTRIBUTE_NORMAL. A symbolic link is
+//   a reparse point, as on Windows: FILE_ATTRIBUTE_REPARSE_POINT, with
+//   FILE_ATTRIBUTE_DIRECTORY when it leads to a folder; RemoveDirectoryA
+//   removes such a link itself, never its target.
 // - Security attributes with a security descriptor are not supported.
 
 #include "platform/posix/internal/dos_path.h"
@@ -113,8 +114,15 @@ public:
             if (lstat((folder + name).c_str(), &info) != 0) continue;  // gone since the snapshot
             std::memset(data, 0, sizeof(*data));
             DWORD attributes = 0;
-            if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-            if ((info.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+            struct stat target;
+            if (S_ISLNK(info.st_mode)) {
+                attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                if (stat((folder + name).c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+                    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+            } else {
+                if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+                if ((info.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+            }
             data->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
             data->ftCreationTime = file_time(info.st_ctim);
             data->ftLastAccessTime = file_time(info.st_atim);
@@ -152,6 +160,19 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
     if (!qv_posix::posix_path_of(name, path)) return FALSE;
     struct stat target;
     struct stat current;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (lstat(path.c_str(), &target) == 0 && S_ISLNK(target.st_mode)) {
+        // A link to a folder goes, its target stays.
+        if (stat(path.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+            SetLastError(ERROR_DIRECTORY);
+            return FALSE;
+        }
+        if (unlink(path.c_str()) != 0) {
+            qv_posix::set_last_error_from_errno();
+            return FALSE;
+        }
+        return TRUE;
+    }
     if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && stat(".", &current) == 0 &&
         target.st_dev == current.st_dev && target.st_ino == current.st_ino) {
         SetLastError(ERROR_SHARING_VIOLATION);

@@ -138,8 +138,10 @@ TEST_F(working_folder, removal_deletes_links_not_their_targets) {
     mkdir((folder / "outside").c_str(), 0777);
     qv_test::write_file(folder / "outside/precious", "x");
     ASSERT_EQ(symlink((folder / "outside").c_str(), (root + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "outside/precious").c_str(), (root + "/file-link").c_str()), 0);
     EXPECT_TRUE(launcher::remove_folder_tree(folder.dos() + "\\QV2"));
     EXPECT_TRUE(exists(folder / "outside/precious"));
+    EXPECT_FALSE(exists(root));
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ TEST_F(folders, listing_has_dot_entries_attributes_and_wildcards) {
     qv_test::write_file(folder / "locked", "");
     ASSERT_EQ(chmod((folder / "locked").c_str(), 0444), 0);
     ASSERT_EQ(symlink((folder / "sub").c_str(), (folder / "link").c_str()), 0);
+    ASSERT_EQ(symlink((folder / "a.txt").c_str(), (folder / "file-link").c_str()), 0);
 
     const std::map<std::string, DWORD> all = list(folder.dos() + "\\*");
     const std::map<std::string, DWORD> expected = {
@@ -129,7 +130,8 @@ TEST_F(folders, listing_has_dot_entries_attributes_and_wildcards) {
         {"a.txt", FILE_ATTRIBUTE_NORMAL},
         {"b.TXT", FILE_ATTRIBUTE_NORMAL},
         {"locked", FILE_ATTRIBUTE_READONLY},
-        {"link", FILE_ATTRIBUTE_NORMAL},  // a link is never walked into
+        {"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
+        {"file-link", FILE_ATTRIBUTE_REPARSE_POINT},
     };
     EXPECT_EQ(all, expected);
 
@@ -152,6 +154,14 @@ TEST_F(folders, listing_has_dot_entries_attributes_and_wildcards) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    // Removing a link to a folder removes the link only.
+    qv_test::write_file(folder / "sub/inside", "x");
+    EXPECT_FALSE(RemoveDirectoryA((folder.dos() + "\\file-link").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_TRUE(RemoveDirectoryA((folder.dos() + "\\link\\").c_str()));
+    EXPECT_EQ(access((folder / "link").c_str(), F_OK), -1);
+    EXPECT_EQ(access((folder / "sub/inside").c_str(), F_OK), 0);
 }
 
 TEST_F(folders, listing_reports_size_and_survives_deletion_while_walking) {
