@@ -21,8 +21,11 @@ runner="$windows_build/tests/wine/qv_wine_runner.exe"
 unit_tests="$windows_build/tests/wine/windows_unit_tests.exe"
 windows_qvpack="$windows_build/tools/qvpack/qvpack.exe"
 qvpack="$native_build/tools/qvpack/qvpack"
+native_launcher="$native_build/launcher/quorvane_launcher"
+native_installer="$native_build/tests/support/test_installer"
 objdump=i686-w64-mingw32-objdump
-for file in "$launcher" "$installer" "$runner" "$unit_tests" "$windows_qvpack" "$qvpack"; do
+for file in "$launcher" "$installer" "$runner" "$unit_tests" "$windows_qvpack" "$qvpack" "$native_launcher" \
+        "$native_installer"; do
     [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
 done
 
@@ -106,6 +109,23 @@ run() {
     exit_code=$(result exit "$case_dir/result" 2>/dev/null)
 }
 
+# native_run PACKAGE ARGUMENTS: the same run on the POSIX layer, in a
+# temporary directory and mutex folder of its own; sets native_exit_code and
+# native_record.
+native_run() {
+    local tmp="$case_dir/native-tmp"
+    mkdir -p "$tmp" "$case_dir/native-mutex"
+    native_record="$case_dir/native-record"
+    rm -f "$native_record"
+    env TMPDIR="$tmp" QV_MUTEX_DIR="$case_dir/native-mutex" QV_TEST_RECORD="$native_record" \
+        "$1" "$2" 2>"$case_dir/native-stderr"
+    native_exit_code=$?
+}
+
+# The installer's parameters: its command line without the quoted program.
+parameters_of() { field command_line "$1" | sed 's/^"[^"]*" //'; }
+arguments_of() { grep '^arg=' "$1"; }
+
 # Working folders in Wine's temporary directory.
 working_folders() { (cd "$temp_posix" && ls -d QV[0-9]* 2>/dev/null); }
 
@@ -158,6 +178,9 @@ example_values=(--value executable32 %installer32% --value parameters '/V"PARTNE
     --file installer32 setup.exe "$installer" "${example_values[@]}" --value msilog ON >/dev/null
 "$qvpack" build -o "$packages/plain.exe" --stub "$launcher" --stub-file-name Reader.exe \
     --file installer32 setup.exe "$installer" "${example_values[@]}" >/dev/null
+"$qvpack" build -o "$packages/native-plain" --stub "$native_launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$native_installer" "${example_values[@]}" >/dev/null
+chmod +x "$packages/native-plain"
 # One byte of the "parameters" text changed: its record fails the digest.
 cp "$packages/example.exe" "$packages/broken.exe"
 offset=$(grep -obaF 'PARTNERID=5' "$packages/broken.exe" | tail -n 1 | cut -d: -f1)
@@ -203,6 +226,30 @@ begin worked_example_3
 started=$(date +%s)
 run "$packages/plain.exe" '/vFOO=1 /x'
 check_launch "bare /v option, no installer log" " /x /V\"FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
+
+begin both_platforms
+# The same package contents and command line through the POSIX layer and
+# through Wine: the installer gets the same parameters, and its runtime
+# splits them into the same arguments.
+both_platforms_cases=(
+    ''
+    '/s /v"FOO=1"'
+    '/vFOO=1 /x'
+    '/v"A=\"q\" B=1" tail'
+    '/s a\"b "c d" e\\"f g" ""h"" x"" "y""z" \\\\"w"'
+    '/V"PATH=C:\Program Files\Q\\" /L1049'
+)
+for arguments in "${both_platforms_cases[@]}"; do
+    run "$packages/plain.exe" "$arguments"
+    native_run "$packages/native-plain" "$arguments"
+    check "[$arguments] exit codes" "$exit_code/$native_exit_code" "0/0"
+    if [ -f "$record" ] && [ -f "$native_record" ]; then
+        check "[$arguments] parameters" "$(parameters_of "$record")" "$(parameters_of "$native_record")"
+        check "[$arguments] arguments" "$(arguments_of "$record")" "$(arguments_of "$native_record")"
+    else
+        fail "[$arguments] both installers ran"
+    fi
+done
 
 begin exit_codes
 run "$packages/example.exe" "/s" QV_TEST_EXIT_CODE=3010
