@@ -18,7 +18,10 @@
 #include <boost/serialization/string.hpp>
 
 namespace config {
-namespace {
+// Named, not anonymous: in the MinGW build, serialized types of internal
+// linkage leave Boost.Serialization's type registry to crash the process at
+// exit.
+namespace records_detail {
 
 template <class Archive, class T>
 void field(Archive& archive, const char* name, T& value) {
@@ -77,7 +80,9 @@ void field(Archive& archive, const char* name, std::vector<T>& list) {
     archive& boost::serialization::make_nvp(name, form);
 }
 
-}  // namespace
+}  // namespace records_detail
+
+using records_detail::field;
 
 // The element name is the field's name.
 #define RECORD_FIELD(name) field(archive, #name, name)
