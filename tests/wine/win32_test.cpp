@@ -1,11 +1,16 @@
 // What the POSIX layer promises of the Win32 calls the system makes,
 // checked against Wine's own implementation: results and last errors of the
-// file, folder and mutex calls, and the log's line for a _com_error.
+// file, folder and mutex calls, the log's line for a _com_error, and the
+// configuration records' XML form with 16-bit wide characters.
 
+#include "config/records.h"
 #include "platform/win32.h"
 #include "tessel/log/dispatcher.h"
 #include "tessel/real_mutex.h"
 
+#include <boost/archive/xml_iarchive.hpp>
+#include <boost/archive/xml_oarchive.hpp>
+#include <boost/serialization/nvp.hpp>
 #include <comdef.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,6 +304,28 @@ TEST(win32_log, a_com_error_is_described_by_its_own_message) {
         EXPECT_EQ(lines[1].second, expected);
     }
     EXPECT_EQ(lines[0], std::make_pair(3, std::string("at _com_error: Unknown error 0x2BAD1DEA")));
+}
+
+TEST(win32_records, wide_text_is_utf8_in_the_xml_form) {
+    config::suite_impl record;
+    record.m_user_name = L"caf\xe9 \x4E2D";
+    record.m_login_urls = {L"\x20AC"};
+    record.m_parameters = "/v\"a<b>\"";
+    std::ostringstream out;
+    {
+        boost::archive::xml_oarchive archive(out);
+        archive << boost::serialization::make_nvp("suite", record);
+    }
+    const std::string document = out.str();
+    EXPECT_NE(document.find("<m_user_name>caf\xc3\xa9 \xe4\xb8\xad</m_user_name>"), std::string::npos) << document;
+
+    config::suite_impl reread;
+    std::istringstream in(document);
+    boost::archive::xml_iarchive archive(in);
+    archive >> boost::serialization::make_nvp("suite", reread);
+    EXPECT_EQ(reread.m_user_name, record.m_user_name);
+    EXPECT_EQ(reread.m_login_urls, record.m_login_urls);
+    EXPECT_EQ(reread.m_parameters, record.m_parameters);
 }
 
 }  // namespace
