@@ -96,17 +96,23 @@ field() {
 result() { sed -n "s/^$1=//p" "$2"; }
 
 # run PACKAGE ARGUMENTS [NAME=VALUE...]: starts the package with exactly
-# ARGUMENTS behind its quoted path, waits, and sets exit_code and record
-# (the installer's record file of this case, if it ran).
+# ARGUMENTS behind its quoted path, waits, and sets exit_code, record (the
+# installer's record file of this case, if it ran) and boxes (the message
+# boxes shown, one "caption|text" line each, as Wine's trace escapes them:
+# \r, \n, \" and \\; owner and type must be 0, or the line says so).
 run() {
     local package=$1 arguments=$2
     shift 2
     record="$case_dir/record"
     rm -f "$record" "$case_dir/result"
     printf '%s' "$arguments" > "$case_dir/arguments"
-    env QV_TEST_RECORD="$(dos "$record")" "$@" \
-        wine "$runner" "$(dos "$package")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")"
+    env QV_TEST_RECORD="$(dos "$record")" WINEDEBUG=-all,+relay "$@" \
+        wine "$runner" "$(dos "$package")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")" \
+        2>"$case_dir/trace"
     exit_code=$(result exit "$case_dir/result" 2>/dev/null)
+    boxes=$(perl -ne '
+        next unless /Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "((?:[^"\\]|\\.)*)",[0-9a-f]+ "((?:[^"\\]|\\.)*)",([0-9a-f]+)\)/;
+        print hex($1) || hex($4) ? "owner $1 type $4: " : "", "$3|$2\n";' "$case_dir/trace")
 }
 
 # native_run PACKAGE ARGUMENTS: the same run on the POSIX layer, in a
@@ -161,6 +167,9 @@ started=$(date +%s)
 wineboot --init >/dev/null 2>&1
 # One server for the whole suite: every start after this one is quick.
 wineserver -p
+# The relay trace is the window on message boxes: it logs each call of
+# MessageBoxA with its arguments, and nothing else.
+wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d user32.MessageBoxA /f >/dev/null 2>&1
 wine "$runner" "$(dos "$installer")" "$(dos /dev/null)" "$(dos "$suite/probe")" >/dev/null 2>&1
 temp=$(result temp "$suite/probe")
 temp=${temp%\\}
@@ -181,6 +190,10 @@ example_values=(--value executable32 %installer32% --value parameters '/V"PARTNE
 "$qvpack" build -o "$packages/native-plain" --stub "$native_launcher" --stub-file-name Reader.exe \
     --file installer32 setup.exe "$native_installer" "${example_values[@]}" >/dev/null
 chmod +x "$packages/native-plain"
+# Read first, a file group with an empty file name (no plain file name)
+# ends the walk.
+"$qvpack" build -o "$packages/empty-name.exe" --stub "$launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$installer" "${example_values[@]}" --file other "" "$installer" >/dev/null
 # One byte of the "parameters" text changed: its record fails the digest.
 cp "$packages/example.exe" "$packages/broken.exe"
 offset=$(grep -obaF 'PARTNERID=5' "$packages/broken.exe" | tail -n 1 | cut -d: -f1)
@@ -262,6 +275,26 @@ check "a record failing its digest ends the run with 1" "$exit_code" 1
 check_true "the installer is not started" test ! -e "$record"
 check "working folder removed" "$(working_folders)" ""
 
+begin message_boxes
+invalid_box='Invalid Archive!|We are sorry, but your installation / update did not complete due to unexpected download errors.\r\nPlease download full version of the program'
+run "$packages/broken.exe" ""
+check "a record failing its digest: the reader's box, then the launcher's" "$boxes" "$invalid_box"$'\n'"$invalid_box"
+check "exit code" "$exit_code" 1
+run "$packages/broken.exe" "/S"
+check "a capital /S does not silence the boxes" "$boxes" "$invalid_box"$'\n'"$invalid_box"
+run "$packages/broken.exe" '/v"/s"'
+check "a /s inside the /V text does" "$boxes" ""
+run "$packages/empty-name.exe" ""
+box=$(head -n 1 <<<"$boxes")
+check "a file that cannot be written: the reader's box names it" \
+    "$(sed 's/QV[0-9]*\\\\\\rError: .*/QV…/' <<<"$box")" "Failed to extract file!|File: ${temp//\\/\\\\}\\\\QV…"
+check "no installer is started from an incomplete extraction" "$(tail -n +2 <<<"$boxes")" "$invalid_box"
+check_true "the installer does not run" test ! -e "$record"
+check "exit code" "$exit_code" 1
+check "working folder removed" "$(working_folders)" ""
+run "$packages/example.exe" ""
+check "a run that succeeds shows nothing" "$boxes/$exit_code" "/0"
+
 begin left_behind
 run "$packages/example.exe" "/s" QV_TEST_LEAVE_BEHIND=1
 check "exit code" "$exit_code" 0
@@ -282,8 +315,10 @@ first_pid=$!
 for _ in $(seq 300); do [ -f "$first/record" ] && break; sleep 0.1; done
 check_true "the first package's installer runs" test -f "$first/record"
 held=$(working_folders)
-run "$packages/plain.exe" "/s"
+run "$packages/plain.exe" ""
 check "a second package ends with 1 while the first runs" "$exit_code" 1
+check "and says so" "$boxes" 'Already Running|Another installation is already running or in the process of starting up.\nPlease wait until the other installation has completed before trying again.'
+
 check_true "the second package starts no installer" test ! -e "$record"
 check "the second package makes no working folder" "$(working_folders)" "$held"
 touch "$release"
