@@ -209,6 +209,10 @@ imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | t
 check_true "the launcher needs only system DLLs (runtime linked statically): $imports" \
     bash -c '! grep -qiE "libstdc|libgcc|libwinpthread" <<<"$0"' "$imports"
 
+msvcrt_imports=$(awk '/DLL Name:/ { in_msvcrt = ($3 == "msvcrt.dll") } in_msvcrt { print $NF }' <<<"$headers")
+check "the counted formatters are the Windows runtime's, not MinGW's own" \
+    "$(grep -xE '_vsnprintf|_vsnwprintf' <<<"$msvcrt_imports" | sort | tr '\n' ' ')" "_vsnprintf _vsnwprintf "
+
 begin unit_tests
 # Wine words the system's message texts differently from Windows, and its
 # runtime prints an unknown conversion instead of failing it.
