@@ -2,9 +2,18 @@
 // command line and the archive's values, all kept in value_table.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace launcher {
+
+// Bounds of one expansion, against values that refer to one another so
+// that the text grows exponentially or nests deeper than the stack allows:
+// at most this many bytes of references looked up and text inserted, and
+// references nested at most this deep. A reference beyond a bound stays as
+// it is, like one to a value that is being expanded.
+const size_t max_expansion_size = size_t(1) << 20;
+const size_t max_expansion_depth = 64;
 
 // value_table["source"] = working_folder without its trailing backslash.
 void enter_source_value();
@@ -25,7 +34,8 @@ void add_installer_log();
 
 // Replaces every %name% whose name is in value_table by that name's value,
 // itself expanded first. A reference to a name whose value is being
-// expanded stays as it is, so values that refer to themselves terminate.
+// expanded stays as it is, so values that refer to themselves terminate;
+// so does one beyond the bounds above.
 std::string expand_value_references(const std::string& text);
 
 // working_folder + the expanded value_table["executable32"].

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
 namespace {
 
 using launcher::value_table;
@@ -166,6 +168,32 @@ TEST_F(command_line, values_that_refer_to_themselves_terminate) {
     EXPECT_EQ(expand_value_references("%self%"), "<%self%>");
     EXPECT_EQ(expand_value_references("%ping%"), "pq%ping%");
     EXPECT_EQ(expand_value_references("%pong%%ping%"), "qp%pong%pq%ping%");
+}
+
+TEST_F(command_line, hostile_values_expand_within_bounds) {
+    using launcher::expand_value_references;
+    // Each level doubles: e40 would be 2^40 bytes from 2^40 expansions.
+    value_table["e0"] = "x";
+    for (int i = 1; i <= 40; ++i)
+        value_table["e" + std::to_string(i)] = "%e" + std::to_string(i - 1) + "%%e" + std::to_string(i - 1) + "%";
+    const std::string grown = expand_value_references("[%e40%]");
+    EXPECT_LE(grown.size(), 2 + launcher::max_expansion_size);
+    EXPECT_EQ(grown.find_first_not_of("x"), 0u);
+
+    // A chain deeper than any stack: the references beyond the bound stay.
+    const int depth = 200000;
+    for (int i = 1; i <= depth; ++i) value_table["c" + std::to_string(i)] = "%c" + std::to_string(i - 1) + "%";
+    EXPECT_EQ(expand_value_references("%c200000%"),
+              "%c" + std::to_string(depth - int(launcher::max_expansion_depth)) + "%");
+
+    // Many references cost linear time: in-place replacement would move
+    // the text's tail for each of them (about 10^11 bytes here).
+    value_table["b"] = "y";
+    std::string many;
+    for (int i = 0; i < 200000; ++i) many += "%b%";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(expand_value_references(many), std::string(200000, 'y'));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(command_line, source_and_installer_file) {
