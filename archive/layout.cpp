@@ -14,9 +14,32 @@ uint32_t decode_length(const unsigned char* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
+namespace {
+
+// Windows opens a device for these names in any folder, with any extension
+// and with blanks before the extension: CON, PRN, AUX, NUL, COM1-9, LPT1-9
+// (also with the superscript digits of code page 1252), CONIN$, CONOUT$.
+bool is_device_name(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (stem == device) return true;
+    if (stem.size() != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) return false;
+    const unsigned char digit = static_cast<unsigned char>(stem[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+}  // namespace
+
 bool is_plain_file_name(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
-    return name.find_first_of(std::string("\\/:\0", 4)) == std::string::npos;
+    if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return false;
+    // Windows drops trailing dots and blanks, so such a name is not the file
+    // it makes ("..." would be the folder itself).
+    if (name.back() == '.' || name.back() == ' ') return false;
+    return !is_device_name(name);
 }
 
 }  // namespace archive

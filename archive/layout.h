@@ -41,8 +41,9 @@ std::string encode_trailer(uint32_t length, const std::string& digest);
 uint32_t decode_length(const unsigned char* bytes);
 
 // Whether a packed file name may be joined to an output folder: not empty,
-// not "." or "..", no "\\", "/", ":" or zero byte. Anything else could
-// leave the folder or name the folder itself.
+// not "." or "..", no "\\", "/", ":" or zero byte, no trailing dot or
+// blank, and no Windows device name ("NUL", "com1.txt" ...). Anything else
+// could leave the folder, name the folder itself or write to a device.
 bool is_plain_file_name(const std::string& name);
 
 }  // namespace archive

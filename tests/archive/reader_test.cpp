@@ -248,7 +248,10 @@ TEST_F(ReaderTest, AChangedByteInTheTailRecord) {
 
 TEST_F(ReaderTest, FileNamesThatAreNotPlainAreRefused) {
     const std::vector<std::string> names = {"", ".", "..", "..\\escaped.txt", "../escaped.txt", "sub/x.txt",
-                                            "C:x.txt", std::string("a\0b", 3)};
+                                            "C:x.txt", std::string("a\0b", 3),
+                                            // devices on Windows, and names Windows would shorten
+                                            "NUL", "con.txt", "Aux .log", "COM1", "lpt9.x", "CONOUT$",
+                                            "COM\xB9", "...", "setup.exe.", "setup.exe "};
     for (const std::string& name : names) {
         reset();
         ASSERT_EQ(mkdir(work("sub").c_str(), 0755), 0);
