@@ -106,8 +106,11 @@ private:
 
     // Stage 8: the reader reports its own failures and leaves archive_valid.
     void read_archive() {
-        char own_path[MAX_PATH];
-        GetModuleFileNameA(nullptr, own_path, MAX_PATH);
+        char own_path[MAX_PATH] = "";
+        // A path cut to fit the buffer could name another file: then none
+        // is read.
+        const DWORD length = GetModuleFileNameA(nullptr, own_path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) own_path[0] = '\0';
         archive::extract_archive(own_path);
     }
 
