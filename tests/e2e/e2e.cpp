@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -101,11 +103,12 @@ std::vector<std::string> child_environment(const std::map<std::string, std::opti
     return environment;
 }
 
-// fork + exec with standard error to a file and an optional address-space
-// limit set in the child before exec.
+// fork + exec with standard error to a file, and the limits of run_options
+// set in the child before exec.
 pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             const std::string& error_path, std::optional<unsigned long long> address_space_limit,
-            const std::string& directory = std::string()) {
+            const std::string& directory = std::string(),
+            std::optional<unsigned long long> file_size_limit = std::nullopt, bool without_file_override = false) {
     std::vector<std::string> arguments_copy = arguments;
     std::vector<std::string> environment_copy = environment;
     std::vector<char*> argv;
@@ -126,6 +129,15 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
         }
         // Whatever a run leaves in its current directory stays in the sandbox.
         if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(125);
+        if (file_size_limit) {
+            struct rlimit limit = {static_cast<rlim_t>(*file_size_limit), static_cast<rlim_t>(*file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        }
+        // Dropped from the bounding set, the two are gone after exec.
+        if (without_file_override && geteuid() == 0 &&
+            (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+             prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+            _exit(124);
         dup2(null_fd, 0);
         dup2(null_fd, 1);
         dup2(error_fd, 2);
@@ -350,8 +362,8 @@ running_package sandbox::start(const std::string& package, const run_options& op
 
     std::vector<std::string> arguments = {package};
     if (!options.command_line.empty()) arguments.push_back(options.command_line);
-    const pid_t pid =
-        spawn(arguments, child_environment(environment), error_path, options.address_space_limit, root_);
+    const pid_t pid = spawn(arguments, child_environment(environment), error_path, options.address_space_limit,
+                            root_, options.file_size_limit, options.without_file_override);
     return running_package(pid, partial, error_path);
 }
 

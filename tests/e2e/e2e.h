@@ -68,6 +68,11 @@ struct run_options {
     std::string tmpdir;                 // empty: a fresh folder of the sandbox
     std::optional<std::string> release;  // the test installer waits for this file
     std::optional<unsigned long long> address_space_limit;
+    std::optional<unsigned long long> file_size_limit;  // also binds the installer
+    // Started without root's power to ignore file permissions, so that they
+    // bind the launcher as they bind any user (no change when not root). A
+    // child that cannot give it up exits with 124.
+    bool without_file_override = false;
     int installer_exit_code = 0;
 };
 
