@@ -5,6 +5,7 @@
 // never start an installer from an incomplete extraction.
 
 #include "tests/hardening/hardening.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -105,6 +106,44 @@ TEST_F(faults, a_working_folder_that_cannot_be_created_ends_the_run) {
     EXPECT_EQ(result.boxes, std::vector<message_box>{folder_failed});
 }
 
+TEST_F(faults, a_log_on_a_full_or_read_only_location_leaves_the_run_as_it_was) {
+    const std::string package = hardening::build_package(box, "package.exe", hardening::add_marking_installer);
+    const auto expect_normal_run = [&](const e2e::run_options& options) {
+        const e2e::run_result result = run(package, options);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_TRUE(result.boxes.empty()) << result.standard_error;
+        EXPECT_TRUE(result.record());
+        EXPECT_TRUE(result.working_folders().empty());
+    };
+    {
+        SCOPED_TRACE("a full device");
+        e2e::run_options options;
+        options.tmpdir = box.fresh_folder("tmp");
+        ASSERT_EQ(symlink("/dev/full", (options.tmpdir + "/Reader.log.txt").c_str()), 0);
+        expect_normal_run(options);
+    }
+    {
+        SCOPED_TRACE("a file at the size limit");
+        e2e::run_options options;
+        options.tmpdir = box.fresh_folder("tmp");
+        const std::string log = options.tmpdir + "/Reader.log.txt";
+        std::ofstream(log) << "\xEF\xBB\xBF" << std::string(64 << 10, 'l');
+        options.file_size_limit = 64 << 10;
+        expect_normal_run(options);
+        EXPECT_EQ(qv_test::read_file(log).size(), 3u + (64 << 10));
+    }
+    {
+        SCOPED_TRACE("a read-only file");
+        e2e::run_options options;
+        options.tmpdir = box.fresh_folder("tmp");
+        const std::string log = options.tmpdir + "/Reader.log.txt";
+        std::ofstream(log) << "kept";
+        chmod(log.c_str(), 0444);
+        expect_normal_run(options);
+        EXPECT_EQ(qv_test::read_file(log), "kept");
+    }
+}
+
 TEST_F(faults, a_package_path_too_long_for_the_buffer_is_not_cut_to_another_file) {
     // The launcher's own path is fetched into 260 characters. Cut to 259,
     // this one would name "impostor", a valid package of another publisher.
@@ -135,9 +174,9 @@ TEST_F(faults, a_launcher_killed_while_its_installer_runs_leaves_only_its_workin
     ASSERT_TRUE(eventually([&] { return exists(first.partial().record_path); }));
     first.kill_now();
     const std::string tmpdir = first.partial().tmpdir;
-    const std::set<std::string> stale = hardening::entries(tmpdir);
+    const std::vector<std::string> stale = first.partial().working_folders();
     ASSERT_EQ(stale.size(), 1u);
-    const std::string stale_folder = *stale.begin();
+    const std::string stale_folder = stale[0];
 
     // The next package, in the same temporary directory but another second.
     const std::time_t killed_at = std::time(nullptr);
