@@ -1,0 +1,30 @@
+// platform::native_path on POSIX: the drive mapping of internal/dos_path.h
+// for wide paths.
+
+#include "platform/native_path.h"
+
+#include "platform/posix/internal/dos_path.h"
+#include "platform/win32.h"
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+
+std::string native_path(const std::wstring& dos_path) {
+    std::string narrow;
+    if (!dos_path.empty()) {
+        std::vector<char> buffer(dos_path.size() * 4);
+        const int length = WideCharToMultiByte(CP_ACP, 0, dos_path.data(), static_cast<int>(dos_path.size()),
+                                               buffer.data(), static_cast<int>(buffer.size()), nullptr, nullptr);
+        if (length <= 0) throw std::system_error(EILSEQ, std::generic_category(), "native_path");
+        narrow.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    std::string posix;
+    if (!qv_posix::to_posix_path(narrow, posix))
+        throw std::system_error(ENOENT, std::generic_category(), "native_path: drive not mapped: " + narrow);
+    return posix;
+}
+
+}  // namespace platform
