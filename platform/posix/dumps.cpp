@@ -1,0 +1,226 @@
+// SetUnhandledExceptionFilter over the fatal signals (SIGSEGV, SIGBUS,
+// SIGILL, SIGFPE, SIGABRT), and LoadLibraryA / GetProcAddress / FreeLibrary
+// for the layer's own debug help library (minidump.cpp).
+// Differs from Windows:
+// - the filter runs in a signal handler, on an alternate stack for every
+//   thread that installed a filter (other threads use their own stack, so a
+//   stack overflow there cannot be reported);
+// - the exception record maps the signal to the Win32 code (SIGSEGV an
+//   access violation or, next to the stack pointer, a stack overflow; SIGBUS
+//   misalignment or in-page error; SIGILL; SIGFPE by kind; SIGABRT
+//   STATUS_FATAL_APP_EXIT);
+// - EXCEPTION_CONTINUE_SEARCH (and any unknown answer) gives the signal back
+//   to the disposition that was in place before, so the process dies of it
+//   as it would have; EXCEPTION_EXECUTE_HANDLER ends the process at once
+//   with _exit(exception code), of which a parent sees the low byte;
+//   EXCEPTION_CONTINUE_EXECUTION resumes (a fault then faults again);
+// - LoadLibraryA knows "dbghelp.dll" only, and fails for it as if missing
+//   while QV_NO_DBGHELP is set to anything but "" or "0".
+
+#include "platform/posix/internal/exception_context.h"
+#include "platform/posix/internal/module.h"
+#include "platform/win32.h"
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+const int fatal_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+const size_t fatal_signal_count = sizeof fatal_signals / sizeof fatal_signals[0];
+struct sigaction previous_actions[fatal_signal_count];
+
+std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> top_level_filter(nullptr);
+
+// A fault this close to the stack pointer hit the stack's guard page.
+const uintptr_t stack_guard_reach = 64 * 1024;
+const size_t alternate_stack_size = 256 * 1024;  // room for the filter and a dump
+
+DWORD exception_code(int signal_number, const siginfo_t& info, uintptr_t stack) {
+    const bool raised = info.si_code <= 0;  // sent by kill/raise, not by an instruction
+    switch (signal_number) {
+        case SIGSEGV: {
+            const uintptr_t address = reinterpret_cast<uintptr_t>(info.si_addr);
+            const bool near_stack = address + stack_guard_reach >= stack && address <= stack + stack_guard_reach;
+            return !raised && stack != 0 && near_stack ? EXCEPTION_STACK_OVERFLOW : EXCEPTION_ACCESS_VIOLATION;
+        }
+        case SIGBUS:
+            return !raised && info.si_code == BUS_ADRALN ? EXCEPTION_DATATYPE_MISALIGNMENT : EXCEPTION_IN_PAGE_ERROR;
+        case SIGILL:
+            return !raised && (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG) ? EXCEPTION_PRIV_INSTRUCTION
+                                                                                         : EXCEPTION_ILLEGAL_INSTRUCTION;
+        case SIGFPE:
+            if (raised) return EXCEPTION_FLT_INVALID_OPERATION;
+            switch (info.si_code) {
+                case FPE_INTDIV: return EXCEPTION_INT_DIVIDE_BY_ZERO;
+                case FPE_INTOVF: return EXCEPTION_INT_OVERFLOW;
+                case FPE_FLTDIV: return EXCEPTION_FLT_DIVIDE_BY_ZERO;
+                case FPE_FLTOVF: return EXCEPTION_FLT_OVERFLOW;
+                case FPE_FLTUND: return EXCEPTION_FLT_UNDERFLOW;
+                case FPE_FLTRES: return EXCEPTION_FLT_INEXACT_RESULT;
+                case FPE_FLTSUB: return EXCEPTION_ARRAY_BOUNDS_EXCEEDED;
+                default: return EXCEPTION_FLT_INVALID_OPERATION;
+            }
+        default:
+            return STATUS_FATAL_APP_EXIT;
+    }
+}
+
+void fill_record(EXCEPTION_RECORD& record, int signal_number, const siginfo_t& info, const ucontext_t& context) {
+    std::memset(&record, 0, sizeof record);
+    record.ExceptionCode = exception_code(signal_number, info, qv_posix::stack_pointer(context));
+    record.ExceptionAddress = reinterpret_cast<PVOID>(qv_posix::instruction_pointer(context));
+    const bool memory_fault = signal_number == SIGSEGV || signal_number == SIGBUS;
+    if (memory_fault && info.si_code > 0) {
+        // Read (0), write (1) or execute (8), then the address.
+        ULONG_PTR access = 0;
+#if defined(__x86_64__) || defined(__i386__)
+        const greg_t error = context.uc_mcontext.gregs[REG_ERR];
+        access = (error & 0x10) != 0 ? 8 : (error & 0x2) != 0 ? 1 : 0;
+#endif
+        record.ExceptionInformation[0] = access;
+        record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(info.si_addr);
+        record.NumberParameters = 2;
+        if (record.ExceptionCode == EXCEPTION_IN_PAGE_ERROR) {
+            record.ExceptionInformation[2] = 0xC0000185u;  // the I/O error behind it
+            record.NumberParameters = 3;
+        }
+    }
+}
+
+void give_back(int signal_number) {
+    for (size_t i = 0; i < fatal_signal_count; ++i)
+        if (fatal_signals[i] == signal_number) sigaction(signal_number, &previous_actions[i], nullptr);
+}
+
+void on_fatal_signal(int signal_number, siginfo_t* info, void* native_context) {
+    const int saved_errno = errno;
+    LONG verdict = EXCEPTION_CONTINUE_SEARCH;
+    const LPTOP_LEVEL_EXCEPTION_FILTER filter = top_level_filter.load();
+    if (filter != nullptr) {
+        EXCEPTION_RECORD record;
+        fill_record(record, signal_number, *info, *static_cast<const ucontext_t*>(native_context));
+        CONTEXT context = {static_cast<const ucontext_t*>(native_context)};
+        EXCEPTION_POINTERS pointers = {&record, &context};
+        verdict = filter(&pointers);
+        if (verdict == EXCEPTION_EXECUTE_HANDLER) _exit(static_cast<int>(record.ExceptionCode));
+    }
+    if (verdict != EXCEPTION_CONTINUE_EXECUTION) {
+        give_back(signal_number);
+        // A faulting instruction faults again on return; a sent signal is
+        // sent again, and stays pending until this handler returns.
+        if (info->si_code <= 0) raise(signal_number);
+    }
+    errno = saved_errno;
+}
+
+// Gives the calling thread an alternate signal stack unless it has one, so
+// that a stack overflow still reaches the filter.
+void ensure_alternate_stack() {
+    stack_t current;
+    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+    const size_t size = std::max<size_t>(alternate_stack_size, static_cast<size_t>(SIGSTKSZ));
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return;
+    stack_t alternate;
+    alternate.ss_sp = memory;
+    alternate.ss_flags = 0;
+    alternate.ss_size = size;
+    if (sigaltstack(&alternate, nullptr) != 0) munmap(memory, size);
+    // Otherwise kept for the thread's life: the kernel refers to it.
+}
+
+void install_signal_handlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = on_fatal_signal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    // A second fatal signal while the filter runs ends the process.
+    for (int signal_number : fatal_signals) sigaddset(&action.sa_mask, signal_number);
+    for (size_t i = 0; i < fatal_signal_count; ++i) sigaction(fatal_signals[i], &action, &previous_actions[i]);
+}
+
+// The debug help library: one module, counted like a loaded library.
+qv_module& debug_help_module() {
+    static qv_module* module = new qv_module{std::string(), {}};  // lives until exit
+    return *module;
+}
+std::atomic<int> debug_help_references(0);
+
+bool names_debug_help(const char* name) {
+    const char* base = name;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/') base = p + 1;
+    return strcasecmp(base, "dbghelp.dll") == 0 || strcasecmp(base, "dbghelp") == 0;
+}
+
+bool debug_help_disabled() {
+    const char* value = std::getenv("QV_NO_DBGHELP");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+}  // namespace
+
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    if (filter != nullptr) {
+        static std::once_flag installed;
+        std::call_once(installed, install_signal_handlers);
+        ensure_alternate_stack();
+    }
+    SetLastError(ERROR_SUCCESS);
+    return top_level_filter.exchange(filter);
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!names_debug_help(name) || debug_help_disabled()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++debug_help_references;
+    SetLastError(ERROR_SUCCESS);
+    return &debug_help_module();
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == &debug_help_module() && debug_help_references.load() == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // Ordinals (values below 0x10000) name nothing here.
+    if (module != &debug_help_module() || reinterpret_cast<uintptr_t>(name) < 0x10000 ||
+        std::strcmp(name, "MiniDumpWriteDump") != 0) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(MiniDumpWriteDump));
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    if (module != &debug_help_module()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    int references = debug_help_references.load();
+    do {
+        if (references == 0) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    } while (!debug_help_references.compare_exchange_weak(references, references - 1));
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
