@@ -5,6 +5,7 @@
 #include "launcher/run.h"
 
 #include "archive/reader.h"
+#include "config/app_paths.h"
 #include "launcher/command_line.h"
 #include "launcher/message.h"
 #include "launcher/run_state.h"
@@ -46,7 +47,7 @@ public:
     int execute() {
         attach_log();
         check_silent_switch();
-        // Stage 3, the application environment, comes here.
+        init_environment();
         if (!take_single_instance_guard()) return 1;
         if (!prepare_folder()) return 1;
         enter_source_value();
@@ -76,6 +77,10 @@ private:
     void check_silent_switch() {
         if (tessel::contains(command_line_, "/s")) silent_mode = true;
     }
+
+    // Stage 3: the product name and folders from the string table. With a
+    // module handle no crash dump writer is installed. Not guarded.
+    void init_environment() { config::init_from_resources(instance_); }
 
     // Stage 4: one package at a time on the whole machine.
     bool take_single_instance_guard() {
@@ -139,7 +144,7 @@ private:
         launch.lpParameters = installer_parameters_.c_str();
         launch.lpDirectory = directory.c_str();
         launch.nShow = SW_SHOWNORMAL;
-        // The launch log lines are written here, before the start.
+        write_launch_lines();
         if (installer_path_.empty() || !ShellExecuteExA(&launch)) {
             show_message("ShellExecuteEx failed", "Unable to spawn process");
             result_ = 1;
@@ -160,6 +165,16 @@ private:
         CloseHandle(launch.hProcess);
     }
 
+    // Stage 14's log lines, just before the start.
+    void write_launch_lines() {
+        if (!log_ready_) return;
+        tessel::log::print("");
+        tessel::log::wprint(L"%s", config::get_product_name().c_str());
+        tessel::log::print("File: %s", installer_path_.c_str());
+        tessel::log::print("Parameters: %s", installer_parameters_.c_str());
+        tessel::log::print("");
+    }
+
     // Stage 15: leave the working folder before removing it.
     void clean_up() {
         SetCurrentDirectoryA(parent_directory().c_str());
@@ -168,7 +183,7 @@ private:
         tessel::log::shutdown();
     }
 
-    HINSTANCE instance_;  // for the application environment
+    HINSTANCE instance_;
     const std::string command_line_;
     bool log_ready_ = false;  // gates the launch lines
     std::unique_ptr<tessel::real_mutex> guard_;
