@@ -213,6 +213,22 @@ msvcrt_imports=$(awk '/DLL Name:/ { in_msvcrt = ($3 == "msvcrt.dll") } in_msvcrt
 check "the counted formatters are the Windows runtime's, not MinGW's own" \
     "$(grep -xE '_vsnprintf|_vsnwprintf' <<<"$msvcrt_imports" | sort | tr '\n' ' ')" "_vsnprintf _vsnwprintf "
 
+# The resources as the system's loader reads them from the .exe, against
+# the script they were compiled from.
+for id in 2001 2002; do
+    expected=$(sed -n "s/^[[:space:]]*$id[[:space:]]*\"\(.*\)\"[[:space:]]*\$/\1/p" resources/launcher.rc)
+    rm -f "$case_dir/string-$id"
+    wine "$runner" --string "$(dos "$launcher")" "$id" "$(dos "$case_dir/string-$id")"
+    if [ -z "$expected" ]; then
+        fail "string $id is in resources/launcher.rc"
+    else
+        check "string table entry $id" "$(cat "$case_dir/string-$id" 2>/dev/null)" "$expected"
+    fi
+done
+wine "$runner" --manifest "$(dos "$launcher")" "$(dos "$case_dir/manifest")"
+check_true "the manifest asks for administrator rights" \
+    grep -q 'requestedExecutionLevel level="requireAdministrator"' "$case_dir/manifest"
+
 begin unit_tests
 # Wine words the system's message texts differently from Windows, and its
 # runtime prints an unknown conversion instead of failing it.

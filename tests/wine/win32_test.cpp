@@ -1,8 +1,11 @@
 // What the POSIX layer promises of the Win32 calls the system makes,
 // checked against Wine's own implementation: results and last errors of the
-// file, folder and mutex calls, the log's line for a _com_error, and the
-// configuration records' XML form with 16-bit wide characters.
+// file, folder and mutex calls, the log's line for a _com_error, the
+// application environment from this program's own string table (the
+// launcher's), and the configuration records' XML form with 16-bit wide
+// characters.
 
+#include "config/app_paths.h"
 #include "config/records.h"
 #include "platform/win32.h"
 #include "tessel/log/dispatcher.h"
@@ -326,6 +329,17 @@ TEST(win32_records, wide_text_is_utf8_in_the_xml_form) {
     EXPECT_EQ(reread.m_user_name, record.m_user_name);
     EXPECT_EQ(reread.m_login_urls, record.m_login_urls);
     EXPECT_EQ(reread.m_parameters, record.m_parameters);
+}
+
+TEST(win32_config, the_products_folders_come_from_the_string_table_and_the_shell) {
+    config::init_from_resources(GetModuleHandleW(nullptr));
+    EXPECT_EQ(config::get_product_name(), L"Quorvane");
+    wchar_t folder[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+    EXPECT_EQ(config::get_user_data_folder(), std::wstring(folder) + L"\\Lindhale\\Quorvane\\");
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+    EXPECT_EQ(config::common_data_folder, std::wstring(folder) + L"\\Lindhale\\Quorvane\\");
+    EXPECT_EQ(config::get_module_file_name(), L"windows_unit_tests.exe");
 }
 
 }  // namespace
