@@ -7,6 +7,7 @@
 #include "archive/reader.h"
 #include "config/app_paths.h"
 #include "launcher/command_line.h"
+#include "launcher/language.h"
 #include "launcher/message.h"
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
@@ -56,7 +57,7 @@ public:
         compose_parameters();
         if (check_archive()) {
             installer_parameters_ = expand_value_references(value_table["parameters"]);
-            // Stage 12, the language step, works on installer_parameters_ here.
+            installer_parameters_ = add_language_option(installer_parameters_);
             installer_path_ = installer_file();
             launch_and_wait();
         }
