@@ -357,6 +357,7 @@ running_package sandbox::start(const std::string& package, const run_options& op
         {"QV_TEST_RECORD", partial.record_path},
         {"QV_TEST_EXIT_CODE", std::to_string(options.installer_exit_code)},
         {"QV_TEST_RELEASE", options.release},
+        {"QV_REGISTRY", std::nullopt},  // no product installed unless a test says so
     };
     for (const auto& change : options.environment) environment[change.first] = change.second;
 
