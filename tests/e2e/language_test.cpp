@@ -1,13 +1,16 @@
 // The installer's language end to end: the registry an installed product
 // left, the system language and the command line decide the "/L" option in
-// front of the installer's parameters.
+// front of the installer's parameters, as the installer receives them and as
+// the run log's "Parameters:" line shows them.
 
 #include "tests/e2e/e2e.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
@@ -41,7 +44,19 @@ protected:
         }
         const std::string program = "\"" + e2e::dos_path(record->program) + "\" ";
         EXPECT_EQ(record->command_line.compare(0, program.size(), program), 0) << record->command_line;
-        return record->command_line.substr(program.size());
+        const std::string received = record->command_line.substr(program.size());
+        EXPECT_EQ(last_logged_parameters(), received);
+        return received;
+    }
+
+    // The text of the last "Parameters: " line of the run log.
+    std::string last_logged_parameters() const {
+        std::ifstream file(tmpdir + "/Reader.log.txt", std::ios::binary);
+        const std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const size_t at = log.rfind("Parameters: ");
+        if (at == std::string::npos) return "(no Parameters line)";
+        const size_t begin = at + std::strlen("Parameters: ");
+        return log.substr(begin, log.find("\r\n", begin) - begin);
     }
 
     e2e::sandbox box;
