@@ -132,6 +132,21 @@ native_run() {
 parameters_of() { field command_line "$1" | sed 's/^"[^"]*" //'; }
 arguments_of() { grep '^arg=' "$1"; }
 
+# The log's size before a run, and what the run appended: one line per
+# line, the stamp ("YYYY/MM/DD HH:MM:SS" and four blanks at level 1) and the
+# line end checked and taken off. A new log begins with the UTF-8 byte order
+# mark.
+log_mark() { log_before=$(stat -c %s "$log_file" 2>/dev/null || echo 0); }
+log_appended() {
+    local from=$((log_before + 1))
+    if [ "$log_before" -eq 0 ] && [ -s "$log_file" ]; then
+        [ "$(head -c 3 "$log_file" | od -An -tx1 | tr -d ' ')" == efbbbf ] || echo "no byte order mark"
+        from=4
+    fi
+    tail -c +"$from" "$log_file" 2>/dev/null |
+        perl -ne 'print s/^\d{4}\/\d\d\/\d\d \d\d:\d\d:\d\d    (.*)\r\n\z/$1/s ? "$_\n" : "malformed: $_"'
+}
+
 # Working folders in Wine's temporary directory.
 working_folders() { (cd "$temp_posix" && ls -d QV[0-9]* 2>/dev/null); }
 
@@ -159,6 +174,8 @@ check_launch() {
     check "$description: command line" "$command_line" "\"$folder\\setup.exe\" $parameters"
     check "$description: started in the temporary directory" "$(field cwd "$record")" "$temp"
     check "$description: working folder removed" "$(working_folders)" ""
+    check "$description: the five launch lines in Wine's Reader.log.txt" "$(log_appended)" \
+        "$(printf '\n%s\nFile: %s\nParameters: %s\n' "$product" "$folder\\setup.exe" "$parameters")"
 }
 
 # --- Set-up ----------------------------------------------------------------
@@ -178,6 +195,8 @@ if [ -z "$temp" ] || [ ! -d "$temp_posix" ]; then
     echo "wine suite: Wine's temporary directory was not found (probe: $(cat "$suite/probe" 2>/dev/null))" >&2
     exit 1
 fi
+log_file="$temp_posix/Reader.log.txt"
+product=$(sed -n 's/^[[:space:]]*2002[[:space:]]*"\(.*\)"[[:space:]]*$/\1/p' resources/launcher.rc)
 echo "wine suite: prefix ready in $(($(date +%s) - started)) s; temporary directory $temp"
 
 packages="$suite/packages"
@@ -247,16 +266,19 @@ log_option="/l*v \\\"$temp\\QVPRO_msi.log.txt\\\""
 
 begin worked_example_1
 started=$(date +%s)
+log_mark
 run "$packages/example.exe" ""
 check_launch "empty command line" " /V\"$log_option  PARTNERID=5 WEBINSTALLER=1 \""
 
 begin worked_example_2
 started=$(date +%s)
+log_mark
 run "$packages/example.exe" '/s /v"FOO=1"'
 check_launch "quoted /v option" "/s  /V\"$log_option FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
 
 begin worked_example_3
 started=$(date +%s)
+log_mark
 run "$packages/plain.exe" '/vFOO=1 /x'
 check_launch "bare /v option, no installer log" " /x /V\"FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
 
@@ -290,8 +312,10 @@ check "the installer's 3010 is the package's exit code" "$exit_code" 3010
 check "working folder removed" "$(working_folders)" ""
 
 begin invalid_archive
+log_mark
 run "$packages/broken.exe" "/s"
 check "a record failing its digest ends the run with 1" "$exit_code" 1
+check "no launch lines are logged" "$(log_appended)" ""
 check_true "the installer is not started" test ! -e "$record"
 check "working folder removed" "$(working_folders)" ""
 
@@ -335,12 +359,14 @@ first_pid=$!
 for _ in $(seq 300); do [ -f "$first/record" ] && break; sleep 0.1; done
 check_true "the first package's installer runs" test -f "$first/record"
 held=$(working_folders)
+log_mark
 run "$packages/plain.exe" ""
 check "a second package ends with 1 while the first runs" "$exit_code" 1
 check "and says so" "$boxes" 'Already Running|Another installation is already running or in the process of starting up.\nPlease wait until the other installation has completed before trying again.'
 
 check_true "the second package starts no installer" test ! -e "$record"
 check "the second package makes no working folder" "$(working_folders)" "$held"
+check "nor any launch line" "$(log_appended)" ""
 touch "$release"
 wait "$first_pid"
 check "the first package then ends with its installer's code" "$(result exit "$first/result")" 0
