@@ -31,8 +31,10 @@ bool died_of_segv(int status) {
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV;
 }
 
-void write_to_null() {
-    volatile int* volatile target = nullptr;
+// A write to an unmapped low address (not null, which a sanitizer would
+// catch first).
+void write_to_low_address() {
+    volatile int* volatile target = reinterpret_cast<volatile int*>(16);
     *target = 1;
 }
 
@@ -61,7 +63,7 @@ TEST_F(CrashDumpTest, AFailingProcessLeavesOneDumpThatNamesTheFailure) {
         {
             config::init_from_resources(nullptr);
             record_thread();
-            write_to_null();
+            write_to_low_address();
         },
         died_of_segv, "");
     const long long after = std::time(nullptr);
@@ -78,7 +80,7 @@ TEST_F(CrashDumpTest, AFailingProcessLeavesOneDumpThatNamesTheFailure) {
     const qv_test::minidump::file dump = qv_test::minidump::parse_file(dumps() + "/" + files[0]);
     ASSERT_TRUE(dump.has_exception);
     EXPECT_EQ(dump.exception.code, 0xC0000005u);
-    EXPECT_EQ(dump.exception.parameters, (std::vector<uint64_t>{1, 0}));  // a write to address 0
+    EXPECT_EQ(dump.exception.parameters, (std::vector<uint64_t>{1, 16}));  // a write to address 16
     EXPECT_EQ(dump.exception.thread_id, recorded_thread());
     ASSERT_EQ(dump.threads.size(), 1u);
     EXPECT_EQ(dump.threads[0].id, recorded_thread());
@@ -92,7 +94,7 @@ TEST_F(CrashDumpTest, WithoutTheDebugHelpLibraryThereIsNoWriterAndNoError) {
         {
             config::init_from_resources(nullptr);
             if (SetUnhandledExceptionFilter(nullptr) != nullptr) _exit(3);
-            write_to_null();
+            write_to_low_address();
         },
         died_of_segv, "");
     EXPECT_TRUE(dump_files().empty());
