@@ -297,10 +297,11 @@ std::string sandbox::fresh_folder(const std::string& prefix) {
 
 std::string sandbox::build_package(const package_spec& spec, const std::string& name) {
     const std::string archive_path = path(name + ".archive");
+    const std::string image = spec.launcher.empty() ? launcher_path() : spec.launcher;
     {
         archive::package_writer writer(archive_path);
         if (spec.hole == 0) {
-            writer.add_stub(launcher_path(), "Reader.exe");
+            writer.add_stub(image, "Reader.exe");
         } else {
             writer.add_stub_data("MZ", "Reader.exe");  // the image lies in front, before the hole
         }
@@ -330,7 +331,7 @@ std::string sandbox::build_package(const package_spec& spec, const std::string& 
     } else {
         {
             std::ofstream out(package, std::ios::binary);
-            copy_file_into(out, launcher_path());
+            copy_file_into(out, image);
         }
         const auto image_size = std::filesystem::file_size(package);
         std::filesystem::resize_file(package, image_size + spec.hole);

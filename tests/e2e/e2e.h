@@ -53,6 +53,8 @@ struct package_spec {
     unsigned long long hole = 0;
     std::optional<unsigned> stored_data_length;
     bool damage_last_file_digest = false;
+    // The launcher image in front of the archive; empty: the real launcher.
+    std::string launcher;
 
     // The worked example: setup.exe (the test installer) as "installer32",
     // executable32 "%installer32%", the PARTNERID parameters, msilog ON.
