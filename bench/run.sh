@@ -172,6 +172,14 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 echo
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores," \
      "$(free -g | awk '/^Mem:/ { print $2 }') GiB RAM, $(uname -sr), $(stat -f -c %T "$work") at $work"
+# Freed memory handed back to a hypervisor makes every first touch of fresh
+# memory slow and its cost erratic; the launcher's payload buffer is such
+# memory, which cp + md5sum never need.
+reporting=/sys/module/page_reporting/parameters
+if [ -r "$reporting/reported_kib" ]; then
+    echo "Memory: free page reporting to the host is on (order $(cat "$reporting/page_reporting_order")," \
+         "$(($(cat "$reporting/reported_kib") / 1048576)) GiB reported so far): first touches of fresh memory are slow"
+fi
 echo "Load average (1, 5, 15 min): $load_before before, $load_after after; 1 min at the start of each size:${loads%,}"
 echo "Page cache: warm (one warm-up run per command; launcher package resident after timing:" \
      "$(cut -f2 "$work/cache.tsv.$$" | paste -sd' ')); hyperfine runs >= $runs, medians"
