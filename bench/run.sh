@@ -161,7 +161,7 @@ for size in $sizes; do
         median=$(awk -F, -v n="$name" 'NR > 1 && $1 == n { print $4 }' "$dir/times.csv")
         printf '%s\t%s\t%s\t%s\t%s\n' "$label" "$bytes" "$name" "$median" "$(tail -n1 "$dir/rss")" >>"$results"
     done
-    cache=$(fincore -n -o RES,SIZE -b "$dir/pkg/launcher.exe" | awk '{ p = $2 ? 100 * $1 / $2 : 100; printf "%d%%", p > 100 ? 100 : p }')
+    cache=$(fincore -n -o RES,SIZE -b "$dir/pkg/launcher.exe" | awk '{ p = $2 ? 100 * $1 / $2 : 100; printf "%d%%", (p > 100 ? 100 : p) }')
     echo "$label	$cache" >>"$work/cache.tsv.$$"
     rm -f "$dir/pkg/built.exe" "$tmp/floor.bin"
     [ "$keep" = 1 ] || rm -rf "$dir/pkg" "$tmp"
