@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -41,6 +42,11 @@ const DWORD supported_flags = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE |
                               FILE_FLAG_SEQUENTIAL_SCAN;
 const DWORD supported_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
 const int64_t four_gib = int64_t(1) << 32;
+// One write(2) of a whole large buffer makes the page cache take folios as
+// large as 2 MiB, which on a virtual machine that hands free memory back to
+// its host are slow to fill and make the time erratic; 64 KiB pieces get
+// small folios, as cp's in-kernel copy does.
+const DWORD write_piece = 64 * 1024;
 
 bool posix_path_of(LPCSTR name, std::string& path) {
     if (name == nullptr) {
@@ -242,7 +248,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD to_write, LPDWORD wri
     const char* bytes = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < to_write) {
-        const ssize_t count = write(file->fd(), bytes + done, to_write - done);
+        const ssize_t count = write(file->fd(), bytes + done, std::min(to_write - done, qv_posix::write_piece));
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) {
             if (count == 0) errno = ENOSPC;

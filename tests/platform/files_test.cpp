@@ -242,6 +242,39 @@ TEST_F(FilesTest, AWriteThatDoesNotFitFailsWithoutEndingTheProcess) {
     EXPECT_EQ(written, 4096u);  // the bytes that did reach the file
 }
 
+// Large writes go out in pieces: every byte arrives in order, and a failure
+// in a later piece still counts the bytes before it.
+TEST_F(FilesTest, ALargeWriteArrivesWholeOrCountsWhatArrived) {
+    std::string data(200001, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 131 % 251);
+    HANDLE file = open("a", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetLastError(sentinel);
+    EXPECT_TRUE(WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr));
+    EXPECT_EQ(GetLastError(), sentinel);
+    EXPECT_EQ(written, data.size());
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), data);
+
+    file = open("b", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    struct rlimit old_limit;
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    struct rlimit limit = old_limit;
+    limit.rlim_cur = 150000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    SetLastError(sentinel);
+    const BOOL ok = WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
+    const DWORD error = GetLastError();
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    CloseHandle(file);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, DWORD(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(written, 150000u);
+    EXPECT_EQ(get("b"), data.substr(0, 150000));
+}
+
 TEST_F(FilesTest, ReadOnlyFilesAreProtectedEvenFromRoot) {
     put("a", "data");
     SetLastError(sentinel);
