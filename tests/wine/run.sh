@@ -20,12 +20,13 @@ installer="$windows_build/tests/wine/qv_wine_installer.exe"
 runner="$windows_build/tests/wine/qv_wine_runner.exe"
 unit_tests="$windows_build/tests/wine/windows_unit_tests.exe"
 windows_qvpack="$windows_build/tools/qvpack/qvpack.exe"
+crasher="$windows_build/tests/wine/qv_wine_crasher.exe"
 qvpack="$native_build/tools/qvpack/qvpack"
 native_launcher="$native_build/launcher/quorvane_launcher"
 native_installer="$native_build/tests/support/test_installer"
 objdump=i686-w64-mingw32-objdump
 for file in "$launcher" "$installer" "$runner" "$unit_tests" "$windows_qvpack" "$qvpack" "$native_launcher" \
-        "$native_installer"; do
+        "$native_installer" "$crasher"; do
     [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
 done
 
@@ -411,6 +412,18 @@ begin run_log
 # log, which holds one byte order mark, at its start.
 check "one byte order mark, at the start" \
     "$(head -c 3 "$log_file" | od -An -tx1 | tr -d ' ')/$(grep -c $'\xEF\xBB\xBF' "$log_file")" "efbbbf/1"
+
+begin crash_dump
+# A program of the product that initialises its environment without a module
+# handle leaves a minidump, written by Wine's dbghelp.dll, in the per-user
+# data folder's Dumps, named after the program and the time.
+started=$(date +%s)
+wine "$crasher" >/dev/null 2>&1
+dumps=$(find "$WINEPREFIX/drive_c/users" -path "*/Lindhale/$product/Dumps/qv_wine_crasher.exe.*.dmp" 2>/dev/null)
+check "one dump" "$(wc -l <<<"$dumps" | tr -d ' ')/$([ -n "$dumps" ] && echo found)" "1/found"
+seconds=$(sed -n 's/.*\.exe\.\([0-9]*\)\.dmp$/\1/p' <<<"$dumps")
+check_true "named after the time of the crash" test -n "$seconds" -a "${seconds:-0}" -ge "$started"
+check "a minidump" "$(head -c 4 "$dumps" 2>/dev/null)" "MDMP"
 
 begin windows_package_tool
 # The package tool built for Windows writes the same bytes as the native one.
