@@ -1,0 +1,63 @@
+// Helpers shared by the fuzz targets: a private folder for the whole run,
+// DOS names for its paths, and a failure that the fuzzer reports as a crash.
+#pragma once
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+
+namespace fuzz {
+
+// A property of the code under test failed: report it as a crash, so that
+// libFuzzer keeps the input.
+[[noreturn]] inline void fail(const char* what, const std::string& detail = std::string()) {
+    std::fprintf(stderr, "fuzz property failed: %s %s\n", what, detail.c_str());
+    std::abort();
+}
+
+// A fresh folder below $TMPDIR (or /tmp), made once per process and removed
+// when libFuzzer ends it with exit(); a crash leaves it for inspection.
+inline const std::string& private_folder() {
+    static const std::string folder = [] {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qv-fuzz-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr) fail("cannot make a private folder");
+        return pattern;
+    }();
+    static const bool removed_at_exit = [] {
+        return std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(private_folder(), ignored);
+        }) == 0;
+    }();
+    (void)removed_at_exit;
+    return folder;
+}
+
+// How the layer names a POSIX path: drive Z: is the root.
+inline std::string dos_path(const std::string& posix_path) {
+    std::string dos = "Z:";
+    for (char c : posix_path) dos += c == '/' ? '\\' : c;
+    return dos;
+}
+
+// The names in a folder, without "." and "..".
+inline std::set<std::string> folder_entries(const std::string& folder) {
+    std::set<std::string> names;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return names;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(listing);
+    return names;
+}
+
+}  // namespace fuzz

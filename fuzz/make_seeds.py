@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets into fuzz/corpus/<target>/.
+
+The seeds are committed; run this again only to change them:
+    python3 fuzz/make_seeds.py
+"""
+import hashlib
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TAIL = b"chunked-installer-tail"
+
+
+def record(payload, stored_length=None, digest=None):
+    length = len(payload) if stored_length is None else stored_length
+    return payload + struct.pack("<I", length) + (digest or hashlib.md5(payload).digest())
+
+
+def stub(image=b"MZ" + b"\0" * 62):
+    return record(image) + record(b"Reader.exe") + record(b"stub") + record(b"stub")
+
+
+def file_group(name, file_name, data):
+    return record(data) + record(file_name) + record(name) + record(b"file")
+
+
+def value_group(name, text):
+    return record(text) + record(name) + record(b"value")
+
+
+def certificate():
+    return b"\0" * 7 + b"certificate table"
+
+
+def encoded(mode, *records):
+    """An input of the encoded form: 0xB1, mode, then for each record its
+    header, a stored length when it lies (flag 0x40), and its payload."""
+    out = bytes([0xB1, mode])
+    for payload, flags, *stored in records:
+        out += bytes([flags | len(payload)])
+        if flags & 0x40:
+            out += struct.pack("<I", stored[0])
+        out += payload
+    return out
+
+
+INSTALLER = b"#!/bin/sh\nexit 0\n"
+
+ARCHIVE = {
+    "example": stub() + file_group(b"installer32", b"setup.exe", INSTALLER)
+    + value_group(b"executable32", b"%installer32%")
+    + value_group(b"parameters", b'/V"PARTNERID=5 WEBINSTALLER=1 "')
+    + value_group(b"msilog", b"ON") + record(TAIL) + certificate(),
+    "unknown-kind-and-empty-name": stub() + file_group(b"", b"a.txt", b"")
+    + record(b"x") + record(b"n") + record(b"Value")
+    + value_group(b"v", b"first") + value_group(b"v", b"second") + record(TAIL),
+    "stub-digest-differs": stub()[:64] + struct.pack("<I", 64) + b"\x5a" * 16 + stub()[84:]
+    + value_group(b"executable32", b"x") + record(TAIL),
+    "damaged-file-digest": stub() + record(b"data", digest=b"\0" * 16) + record(b"f.bin")
+    + record(b"f") + record(b"file") + record(TAIL),
+    "length-before-start": stub() + record(b"text", stored_length=0x7FFFFFFC) + record(b"name")
+    + record(b"value") + record(TAIL),
+    "tail-only": b"MZ" + b"\0" * 40 + record(TAIL),
+    "encoded-file-and-value": encoded(
+        0, (INSTALLER, 0), (b"setup.exe", 0), (b"installer32", 0), (b"file", 0),
+        (b"%installer32%", 0), (b"executable32", 0), (b"value", 0)),
+    "encoded-hostile-names": encoded(
+        8, (b"x", 0), (b"..\\x", 0), (b"a", 0), (b"file", 0),
+        (b"y", 0), (b"NUL", 0), (b"b", 0), (b"file", 0)),
+    "encoded-lying-length": encoded(0, (b"text", 0x40, 0xFFFFFFFC), (b"name", 0), (b"value", 0x80)),
+}
+
+COMMAND_LINE = {
+    "worked-example": b"\0".join([b"", b'/V"PARTNERID=5 WEBINSTALLER=1 "', b"ON", b"%installer32%",
+                                  b"installer32=setup.exe"]),
+    "silent-quoted": b"\0".join([b'/s /v"FOO=1"', b'/V"PARTNERID=5 WEBINSTALLER=1 "', b"ON",
+                                 b"%installer32%", b"installer32=setup.exe"]),
+    "bare-option": b"\0".join([b"/vFOO=1 /x", b"/Vx", b"on", b"%a%", b"a=%b%x", b"b=y"]),
+    "cycles": b"\0".join([b"%a%%b%", b"%%b%%", b"", b"%self%", b"self=<%self%>", b"ping=p%pong%",
+                          b"pong=q%ping%"]),
+    "doubling": b"\0".join([b"", b'/V"%e3%"', b"ON", b"%e3%", b"e0=x", b"e1=%e0%%e0%", b"e2=%e1%%e1%",
+                            b"e3=%e2%%e2%"]),
+    "unclosed": b"\0".join([b'/V"unclosed /Vbare', b"no option", b"ON "]),
+}
+
+
+def write(target, seeds):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(data)
+
+
+if __name__ == "__main__":
+    write("archive_fuzzer", ARCHIVE)
+    write("command_line_fuzzer", COMMAND_LINE)
