@@ -6,6 +6,8 @@ set -euo pipefail
 
 packages=(cmake g++ make libboost-serialization-dev libboost-filesystem-dev libboost-system-dev
           libssl-dev libgtest-dev googletest python3)
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+[ "${QV_SKIP_FUZZ:-0}" = 1 ] || packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev)
 
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite: the native tests, then
-# the Windows build under Wine (QV_SKIP_WINE=1 skips the Windows part).
+# Builds everything and runs the whole test suite: the native tests; the
+# same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (QV_SKIP_SANITIZERS=1 skips them); each fuzz target for QV_FUZZ_SECONDS
+# (default 60; QV_SKIP_FUZZ=1 skips them); then the Windows build under Wine
+# (QV_SKIP_WINE=1 skips the Windows part).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +12,56 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${QV_SKIP_SANITIZERS:-0}" != 1 ]; then
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON -DQV_SANITIZE=ON >/dev/null
+    cmake --build build-asan -j"$jobs"
+    # Every process the tests start writes its reports here, so that a report
+    # in a child fails the run even where its test looks only at exit codes.
+    reports=$(pwd)/build-asan/sanitizer-reports
+    rm -rf "$reports"
+    mkdir -p "$reports"
+    status=0
+    ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:log_path=$reports/asan" \
+    UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
+        ctest --test-dir build-asan --output-on-failure -j"$jobs" || status=$?
+    if [ -n "$(ls -A "$reports")" ]; then
+        echo "test: sanitizer reports:" >&2
+        for report in "$reports"/*; do
+            echo "== $report" >&2
+            cat "$report" >&2
+        done
+        status=1
+    fi
+    [ "$status" -eq 0 ] || exit "$status"
+fi
+
+if [ "${QV_SKIP_FUZZ:-0}" != 1 ]; then
+    CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=ON \
+        -DQV_FUZZ=ON -DQV_TESTS=OFF >/dev/null
+    targets=$(cd fuzz && ls -- *_fuzzer.cpp | sed 's/\.cpp$//')
+    # shellcheck disable=SC2086
+    cmake --build build-fuzz -j"$jobs" --target $targets
+    # The targets write many small files: a memory-backed folder when there is one.
+    fuzz_tmp=$(mktemp -d -p /dev/shm qv-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+    trap 'rm -rf "$fuzz_tmp"' EXIT
+    for target in $targets; do
+        # New inputs go to the build tree's corpus; the seeds stay as they are.
+        mkdir -p "build-fuzz/corpus/$target" build-fuzz/artifacts
+        dictionary=()
+        [ -f "fuzz/$target.dict" ] && dictionary=("-dict=fuzz/$target.dict")
+        echo "test: fuzzing $target for ${QV_FUZZ_SECONDS:-60} s" >&2
+        if ! TMPDIR="$fuzz_tmp" "build-fuzz/fuzz/$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
+                "${dictionary[@]}" -max_total_time="${QV_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
+                -artifact_prefix="build-fuzz/artifacts/$target-" -print_final_stats=1 \
+                > "build-fuzz/$target.log" 2>&1; then
+            tail -n 60 "build-fuzz/$target.log" >&2
+            echo "test: $target failed; the input is in build-fuzz/artifacts/" >&2
+            exit 1
+        fi
+        grep -E '^(stat::number_of_executed_units|Done)' "build-fuzz/$target.log" >&2 || true
+    done
+fi
 
 if [ "${QV_SKIP_WINE:-0}" != 1 ]; then
     cmake -S . -B build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
