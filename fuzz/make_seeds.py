@@ -85,6 +85,23 @@ COMMAND_LINE = {
 }
 
 
+with open(os.path.join(HERE, "..", "tests", "fixtures", "registry", "values.reg"), "rb") as fixture:
+    VALUES_REG = fixture.read()
+
+UNINSTALL = (b"Windows Registry Editor Version 5.00\r\n\r\n"
+             b"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvane]\r\n"
+             b"\"InstallerLanguage\"=\"1031\"\r\n\"en_US_UK\"=\"1\"\r\n"
+             b"\"InstallLang\"=hex(2):25,00,4c,00,41,00,4e,00,47,00,25,00,00,00\r\n")
+
+REGISTRY = {
+    "fixture-utf8": VALUES_REG,
+    "uninstall-utf16": b"\xff\xfe" + UNINSTALL.decode("ascii").encode("utf-16-le"),
+    "regedit4-and-deletions": b"REGEDIT4\n[HKEY_CURRENT_USER\\A\\B]\n@=\"x\"\n\"v\"=-\n"
+    b"[-HKEY_CURRENT_USER\\A]\n\"gone\"=dword:1\n[HKEY_USERS\\\xc4\xd6]\n\"multi\"=hex(7):61,00,00,00,00,00\n",
+    "faults": b"\xef\xbb\xbfWindows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\a]\n\"x\"=hex:0g\n",
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
@@ -96,3 +113,4 @@ def write(target, seeds):
 if __name__ == "__main__":
     write("archive_fuzzer", ARCHIVE)
     write("command_line_fuzzer", COMMAND_LINE)
+    write("registry_fuzzer", REGISTRY)
