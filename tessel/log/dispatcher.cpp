@@ -9,7 +9,7 @@
 #include "tessel/scope.h"
 #include "tessel/unicode/unicode.h"
 
-#ifdef _WIN32
+#ifdef _WIN32  // _com_error exists only on Windows
 #include <comdef.h>
 #endif
 
@@ -46,7 +46,7 @@ std::wstring describe_current_exception(const std::wstring& text) {
     try {
         std::rethrow_exception(current);
     }
-#ifdef _WIN32
+#ifdef _WIN32  // _com_error exists only on Windows
     catch (const _com_error& error) {
         return format(L"%s _com_error: %S", text.c_str(), error.ErrorMessage());
     }
