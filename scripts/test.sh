@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the native tests; the
 # same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (QV_SKIP_SANITIZERS=1 skips them); each fuzz target for QV_FUZZ_SECONDS
-# (default 60; QV_SKIP_FUZZ=1 skips them); then the Windows build under Wine
+# (QV_SKIP_SANITIZERS=1 skips them); each fuzz target for QV_FUZZ_RUNS inputs
+# from a fixed seed (default 300000; QV_SKIP_FUZZ=1 skips them); then the
+# Windows build under Wine
 # (QV_SKIP_WINE=1 skips the Windows part).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,13 +51,15 @@ if [ "${QV_SKIP_FUZZ:-0}" != 1 ]; then
     fuzz_tmp=$(mktemp -d -p /dev/shm qv-fuzz.XXXXXX 2>/dev/null || mktemp -d)
     trap 'rm -rf "$fuzz_tmp"' EXIT
     for target in $targets; do
-        # New inputs go to the build tree's corpus; the seeds stay as they are.
+        # A fixed seed and a count of inputs, not a time: every machine runs
+        # the same inputs, so a finding reproduces. New inputs go to the build
+        # tree's corpus; the seeds stay as they are.
         mkdir -p "build-fuzz/corpus/$target" build-fuzz/artifacts
         dictionary=()
         [ -f "fuzz/$target.dict" ] && dictionary=("-dict=fuzz/$target.dict")
-        echo "test: fuzzing $target for ${QV_FUZZ_SECONDS:-60} s" >&2
+        echo "test: fuzzing $target for ${QV_FUZZ_RUNS:-300000} inputs" >&2
         if ! TMPDIR="$fuzz_tmp" "build-fuzz/fuzz/$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
-                "${dictionary[@]}" -max_total_time="${QV_FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 \
+                "${dictionary[@]}" -seed="${QV_FUZZ_SEED:-1}" -runs="${QV_FUZZ_RUNS:-300000}" -timeout=10 -rss_limit_mb=2048 \
                 -artifact_prefix="build-fuzz/artifacts/$target-" -print_final_stats=1 \
                 > "build-fuzz/$target.log" 2>&1; then
             tail -n 60 "build-fuzz/$target.log" >&2
