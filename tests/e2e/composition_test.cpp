@@ -138,12 +138,12 @@ TEST(composition, random_command_lines_and_values_match_the_model) {
         values.push_back({"executable32", executables[random() % executables.size()]});
         if (random() % 3 == 0) values.push_back({"x", "later %y%"});  // a repeated name
 
-        e2e::package_spec spec;
-        spec.files.push_back({"installer32", "setup.exe", e2e::test_installer_path()});
-        spec.values = values;
+        e2e::package_plan plan;
+        plan.files.push_back({"installer32", "setup.exe", e2e::test_installer_path()});
+        plan.values = values;
         const std::string command_line = random_text(random, pieces, 8);
         SCOPED_TRACE("round " + std::to_string(round) + " command line [" + command_line + "]");
-        const e2e::run_result result = box.run(box.build_package(spec, "p" + std::to_string(round)), {command_line});
+        const e2e::run_result result = box.run(box.build_package(plan, "p" + std::to_string(round)), {command_line});
         ASSERT_EQ(result.exit_code, 0) << result.standard_error;
         const auto record = result.record();
         ASSERT_TRUE(record);

@@ -187,13 +187,13 @@ std::vector<message_box> parse_message_boxes(const std::string& standard_error) 
     return boxes;
 }
 
-package_spec package_spec::example() {
-    package_spec spec;
-    spec.files.push_back({"installer32", "setup.exe", test_installer_path()});
-    spec.values = {{"executable32", "%installer32%"},
+package_plan package_plan::example() {
+    package_plan plan;
+    plan.files.push_back({"installer32", "setup.exe", test_installer_path()});
+    plan.values = {{"executable32", "%installer32%"},
                    {"parameters", "/V\"PARTNERID=5 WEBINSTALLER=1 \""},
                    {"msilog", "ON"}};
-    return spec;
+    return plan;
 }
 
 std::optional<installer_record> run_result::record() const {
@@ -295,22 +295,22 @@ std::string sandbox::fresh_folder(const std::string& prefix) {
     return folder;
 }
 
-std::string sandbox::build_package(const package_spec& spec, const std::string& name) {
+std::string sandbox::build_package(const package_plan& plan, const std::string& name) {
     const std::string archive_path = path(name + ".archive");
-    const std::string image = spec.launcher.empty() ? launcher_path() : spec.launcher;
+    const std::string image = plan.launcher.empty() ? launcher_path() : plan.launcher;
     {
         archive::package_writer writer(archive_path);
-        if (spec.hole == 0) {
+        if (plan.hole == 0) {
             writer.add_stub(image, "Reader.exe");
         } else {
             writer.add_stub_data("MZ", "Reader.exe");  // the image lies in front, before the hole
         }
-        for (size_t i = 0; i < spec.files.size(); ++i) {
-            const packed_file& file = spec.files[i];
-            if (i + 1 == spec.files.size() && (spec.stored_data_length || spec.damage_last_file_digest)) {
+        for (size_t i = 0; i < plan.files.size(); ++i) {
+            const packed_file& file = plan.files[i];
+            if (i + 1 == plan.files.size() && (plan.stored_data_length || plan.damage_last_file_digest)) {
                 archive::record_damage damage;
-                damage.length = spec.stored_data_length;
-                if (spec.damage_last_file_digest) damage.digest = std::string(16, '\x5a');
+                damage.length = plan.stored_data_length;
+                if (plan.damage_last_file_digest) damage.digest = std::string(16, '\x5a');
                 // A file group in file order: data, file name, name, kind.
                 writer.damage_next_record(damage);
                 writer.add_record(read_all(file.source), "file data");
@@ -321,12 +321,12 @@ std::string sandbox::build_package(const package_spec& spec, const std::string& 
                 writer.add_file(file.name, file.file_name, file.source);
             }
         }
-        for (const auto& value : spec.values) writer.add_value(value.first, value.second);
+        for (const auto& value : plan.values) writer.add_value(value.first, value.second);
         writer.add_tail();
         writer.close();
     }
     const std::string package = path(name);
-    if (spec.hole == 0) {
+    if (plan.hole == 0) {
         std::filesystem::rename(archive_path, package);
     } else {
         {
@@ -334,7 +334,7 @@ std::string sandbox::build_package(const package_spec& spec, const std::string& 
             copy_file_into(out, image);
         }
         const auto image_size = std::filesystem::file_size(package);
-        std::filesystem::resize_file(package, image_size + spec.hole);
+        std::filesystem::resize_file(package, image_size + plan.hole);
         std::ofstream out(package, std::ios::binary | std::ios::app);
         copy_file_into(out, archive_path);
         out.close();

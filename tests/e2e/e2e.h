@@ -45,7 +45,7 @@ struct packed_file {
 };
 
 // The contents of a package's archive, in file order after the stub group.
-struct package_spec {
+struct package_plan {
     std::vector<packed_file> files;
     std::vector<std::pair<std::string, std::string>> values;
     // Zero bytes between the launcher image and the archive (a sparse hole),
@@ -58,7 +58,7 @@ struct package_spec {
 
     // The worked example: setup.exe (the test installer) as "installer32",
     // executable32 "%installer32%", the PARTNERID parameters, msilog ON.
-    static package_spec example();
+    static package_plan example();
 };
 
 struct run_options {
@@ -131,7 +131,7 @@ public:
     void share_mutex_dir(const std::string& folder) { mutex_dir_ = folder; }
 
     // Builds a package file in the sandbox and returns its path.
-    std::string build_package(const package_spec& spec, const std::string& name = "package.exe");
+    std::string build_package(const package_plan& plan, const std::string& name = "package.exe");
 
     running_package start(const std::string& package, const run_options& options = {});
     run_result run(const std::string& package, const run_options& options = {});

@@ -15,9 +15,9 @@ TEST(Environment, AMissingOrEmptyFolderWordEndsTheRunBeforeAnyWorkingFolder) {
     } variants[] = {{QV_LAUNCHER_NO_VENDOR, "[resource string 2001 is not found]"},
                     {QV_LAUNCHER_EMPTY_PRODUCT, "[resource string 2002 is not found]"}};
     for (const auto& variant : variants) {
-        e2e::package_spec spec = e2e::package_spec::example();
-        spec.launcher = variant.launcher;
-        const std::string package = sandbox.build_package(spec);
+        e2e::package_plan plan = e2e::package_plan::example();
+        plan.launcher = variant.launcher;
+        const std::string package = sandbox.build_package(plan);
         const e2e::run_result result = sandbox.run(package);
         EXPECT_EQ(result.exit_code, 1) << variant.launcher;
         EXPECT_EQ(result.boxes, (std::vector<e2e::message_box>{{variant.caption, "Unhandled Exception"}}));

@@ -34,7 +34,7 @@ bool eventually(Condition condition) {
 class guard : public testing::Test {
 protected:
     e2e::sandbox box;
-    std::string package = box.build_package(e2e::package_spec::example());
+    std::string package = box.build_package(e2e::package_plan::example());
 };
 
 TEST_F(guard, a_second_package_stops_while_the_first_installer_runs) {

@@ -60,7 +60,7 @@ protected:
     }
 
     e2e::sandbox box;
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     const std::string tmpdir = box.fresh_folder("tmp");
 };
 

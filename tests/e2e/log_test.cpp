@@ -48,7 +48,7 @@ std::vector<std::string> log_texts(const std::string& path) {
 class run_log : public testing::Test {
 protected:
     e2e::sandbox box;
-    std::string package = box.build_package(e2e::package_spec::example());
+    std::string package = box.build_package(e2e::package_plan::example());
 };
 
 TEST_F(run_log, a_successful_run_appends_the_five_launch_lines) {
@@ -77,7 +77,7 @@ TEST_F(run_log, a_successful_run_appends_the_five_launch_lines) {
 
 TEST_F(run_log, runs_that_end_early_write_no_line) {
     // Invalid archive.
-    e2e::package_spec damaged = e2e::package_spec::example();
+    e2e::package_plan damaged = e2e::package_plan::example();
     damaged.damage_last_file_digest = true;
     const e2e::run_result invalid = box.run(box.build_package(damaged, "damaged.exe"), {"/s"});
     EXPECT_EQ(invalid.exit_code, 1);

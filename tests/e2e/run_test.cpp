@@ -35,7 +35,7 @@ protected:
 };
 
 TEST_F(run, worked_examples_reach_the_installer) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     struct {
         const char* command_line;
         const char* before_log;  // parameters up to the log option
@@ -73,7 +73,7 @@ TEST_F(run, worked_examples_reach_the_installer) {
 }
 
 TEST_F(run, the_installers_exit_code_is_the_launchers) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     for (int code : {0, 1, 3010, 255}) {
         e2e::run_options options;
         options.installer_exit_code = code;
@@ -86,9 +86,9 @@ TEST_F(run, the_installers_exit_code_is_the_launchers) {
 }
 
 TEST_F(run, silent_switch_anywhere_but_only_in_lower_case) {
-    e2e::package_spec spec = e2e::package_spec::example();
-    spec.values[0].second = "missing.exe";  // executable32 names no file
-    const std::string package = box.build_package(spec);
+    e2e::package_plan plan = e2e::package_plan::example();
+    plan.values[0].second = "missing.exe";  // executable32 names no file
+    const std::string package = box.build_package(plan);
     for (const char* shown : {"", "/S", "/V\"/S\""}) {
         const e2e::run_result result = box.run(package, {shown});
         EXPECT_EQ(result.exit_code, 1) << shown;
@@ -104,7 +104,7 @@ TEST_F(run, silent_switch_anywhere_but_only_in_lower_case) {
 }
 
 TEST_F(run, without_a_temporary_directory_c_temp_is_used) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     std::string overlong = box.root();
     while (overlong.size() <= 260) overlong += "/" + std::string(50, 'x');
     e2e::run_options options;
@@ -129,7 +129,7 @@ TEST_F(run, without_a_temporary_directory_c_temp_is_used) {
 }
 
 TEST_F(run, a_working_folder_that_cannot_be_made_current_ends_the_run) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     const std::string not_a_folder = box.path("file");
     std::ofstream(not_a_folder) << "x";
     e2e::run_options options;
@@ -141,15 +141,15 @@ TEST_F(run, a_working_folder_that_cannot_be_made_current_ends_the_run) {
 }
 
 TEST_F(run, an_invalid_archive_is_cleaned_up) {
-    e2e::package_spec spec = e2e::package_spec::example();
-    spec.damage_last_file_digest = true;
-    const e2e::run_result damaged = box.run(box.build_package(spec));
+    e2e::package_plan plan = e2e::package_plan::example();
+    plan.damage_last_file_digest = true;
+    const e2e::run_result damaged = box.run(box.build_package(plan));
     EXPECT_EQ(damaged.exit_code, 1);
     // The reader's own box, then the launcher's.
     EXPECT_EQ(damaged.boxes, (std::vector<message_box>{invalid_archive, invalid_archive}));
     EXPECT_FALSE(damaged.record());
     EXPECT_TRUE(damaged.working_folders().empty());
-    EXPECT_EQ(box.run(box.build_package(spec, "silent.exe"), {"/s"}).standard_error, "");
+    EXPECT_EQ(box.run(box.build_package(plan, "silent.exe"), {"/s"}).standard_error, "");
 
     // The launcher alone carries no archive (the reader may find its own
     // marker text in the image and stop there silently).
@@ -161,7 +161,7 @@ TEST_F(run, an_invalid_archive_is_cleaned_up) {
 }
 
 TEST_F(run, clean_up_keeps_read_only_files_and_dot_folders) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     e2e::run_options options;
     options.environment["QV_TEST_LEAVE_BEHIND"] = "1";
     const e2e::run_result result = box.run(package, options);
@@ -181,10 +181,10 @@ TEST_F(run, an_exception_in_the_run_reaches_the_outer_handler) {
 #endif
     // A data record whose length the process cannot allocate: the package
     // stays small on disk, its hole is sparse.
-    e2e::package_spec spec = e2e::package_spec::example();
-    spec.stored_data_length = 768u << 20;
-    spec.hole = 800ull << 20;
-    const std::string package = box.build_package(spec);
+    e2e::package_plan plan = e2e::package_plan::example();
+    plan.stored_data_length = 768u << 20;
+    plan.hole = 800ull << 20;
+    const std::string package = box.build_package(plan);
     e2e::run_options options;
     options.address_space_limit = 512ull << 20;
     const e2e::run_result result = box.run(package, options);

@@ -77,7 +77,7 @@ TEST_F(faults, a_full_disk_while_a_packed_file_is_written_stops_before_the_insta
 }
 
 TEST_F(faults, an_unreadable_package_is_refused) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     chmod(package.c_str(), 0111);  // may be started, not read
     e2e::run_options options;
     options.without_file_override = true;
@@ -92,7 +92,7 @@ TEST_F(faults, an_unreadable_package_is_refused) {
 }
 
 TEST_F(faults, a_working_folder_that_cannot_be_created_ends_the_run) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     e2e::run_options options;
     options.tmpdir = box.fresh_folder("tmp");
     chmod(options.tmpdir.c_str(), 0555);
@@ -153,7 +153,7 @@ TEST_F(faults, a_package_path_too_long_for_the_buffer_is_not_cut_to_another_file
     const std::string folder = box.path("fixture" + std::string(cut + 5, 'A'));
     ASSERT_EQ((prefix + std::string(cut, 'A')).size(), 259u);
     mkdir(folder.c_str(), 0755);
-    const std::string package = box.build_package(e2e::package_spec::example(), "package.exe");
+    const std::string package = box.build_package(e2e::package_plan::example(), "package.exe");
     const std::string moved = folder + "/package.exe";
     ASSERT_EQ(rename(package.c_str(), moved.c_str()), 0);
     std::rename(hardening::build_package(box, "package-impostor.exe", hardening::add_marking_installer).c_str(),
@@ -167,7 +167,7 @@ TEST_F(faults, a_package_path_too_long_for_the_buffer_is_not_cut_to_another_file
 }
 
 TEST_F(faults, a_launcher_killed_while_its_installer_runs_leaves_only_its_working_folder) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     e2e::run_options first_options;
     first_options.release = box.path("release");
     e2e::running_package first = box.start(package, first_options);

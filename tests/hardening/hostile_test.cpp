@@ -110,7 +110,7 @@ TEST_F(hostile, lengths_that_overflow_the_distance_arithmetic_are_refused) {
 }
 
 TEST_F(hostile, a_command_line_of_100000_characters_reaches_the_installer) {
-    const std::string package = box.build_package(e2e::package_spec::example());
+    const std::string package = box.build_package(e2e::package_plan::example());
     const std::string value = std::string(99976, 'q') + "%installer32%";
     const std::string command_line = "/v\"BIG=" + value + "\" /x";
     ASSERT_EQ(command_line.size(), 100000u);

@@ -15,8 +15,8 @@
 
 namespace {
 
-int run_writer(const std::string& spec) {
-    std::istringstream fields(spec);
+int run_writer(const std::string& plan) {
+    std::istringstream fields(plan);
     std::string base, id, count;
     std::getline(fields, base, '|');
     std::getline(fields, id, '|');
