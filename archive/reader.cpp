@@ -50,10 +50,13 @@ public:
     void on_mismatch() override { report_invalid_archive(); }
     // An archive whose walk breaks off is damaged, even after its tail.
     void on_failure() override { launcher::archive_valid = false; }
-    void on_value(const std::string& name, const std::string& text) override { insert_if_absent(name, text); }
+    void on_value(std::string_view name, std::string_view text) override {
+        insert_if_absent(std::string(name), std::string(text));
+    }
 
-    bool on_file(const std::string& name, const std::string& file_name, const std::string& data) override {
-        if (!name.empty()) insert_if_absent(name, file_name);
+    bool on_file(std::string_view name, std::string_view packed_name, std::string_view data) override {
+        const std::string file_name(packed_name);
+        if (!name.empty()) insert_if_absent(std::string(name), file_name);
         const std::string path = launcher::working_folder + file_name;
         // A name that is not a plain file name would write outside the
         // working folder (or name the folder itself).
@@ -82,7 +85,7 @@ private:
 
 void insert_if_absent(const std::string& name, const std::string& text) { launcher::value_table.emplace(name, text); }
 
-bool read_record(HANDLE file, std::string& payload) {
+bool read_record(HANDLE file, payload_buffer& payload) {
     record_info info;
     const record_status status = read_checked_record(file, payload, info);
     if (status == record_status::mismatch) report_invalid_archive();

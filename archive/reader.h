@@ -3,6 +3,7 @@
 // its values into the run's value table.
 #pragma once
 
+#include "archive/payload.h"
 #include "platform/win32.h"
 
 #include <string>
@@ -20,7 +21,7 @@ void extract_archive(const std::string& path);
 // and verifies it; on success the position is at the start of the payload.
 // A digest that does not match shows "Invalid Archive!" and clears
 // launcher::archive_valid; other failures return false silently.
-bool read_record(HANDLE file, std::string& payload);
+bool read_record(HANDLE file, payload_buffer& payload);
 
 // Enters name -> text unless the name is already there.
 void insert_if_absent(const std::string& name, const std::string& text);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace archive {
@@ -62,7 +63,7 @@ bool find_tail(HANDLE file, uint32_t* tail_end) {
         if (done < size) std::fill(block.begin() + done, block.begin() + size, '\0');
         std::copy(carry.begin(), carry.end(), block.begin() + size);
 
-        const std::string region(block.begin(), block.end());
+        const std::string_view region(block.data(), block.size());
         const size_t found = region.rfind(tail_marker, std::string::npos, marker_size);
         if (found != std::string::npos) {
             const DWORD marker = low + DWORD(found);
@@ -72,7 +73,7 @@ bool find_tail(HANDLE file, uint32_t* tail_end) {
             return true;
         }
         if (low == first_marker_offset) break;
-        carry = region.substr(0, std::min(region.size(), marker_size - 1));
+        carry = std::string(region.substr(0, std::min(region.size(), marker_size - 1)));
         high = low;
     }
     // Where the sliding window would have stopped: at offset 22.
@@ -80,7 +81,7 @@ bool find_tail(HANDLE file, uint32_t* tail_end) {
     return false;
 }
 
-record_status read_checked_record(HANDLE file, std::string& payload, record_info& info) {
+record_status read_checked_record(HANDLE file, payload_buffer& payload, record_info& info) {
     unsigned char stored[digest_bytes] = {};
     unsigned char length_bytes[length_size] = {};
     if (!move(file, -LONG(digest_bytes)) || !read_exactly_asked(file, stored, DWORD(digest_bytes)))
@@ -110,10 +111,10 @@ public:
         : file_(file), observer_(observer), options_(options) {}
 
     walk_result run() {
-        std::string kind, name, first, second;
+        payload_buffer kind, name, first, second;
         for (;;) {
             if (!read(kind, nullptr)) break;
-            if (kind == std::string(tail_marker, marker_size)) {
+            if (is_tail(kind)) {
                 result_.valid = true;
                 observer_.on_tail();
                 continue;
@@ -146,8 +147,12 @@ public:
     }
 
 private:
-    static const char* kind_role(const std::string& kind) {
-        if (kind == std::string(tail_marker, marker_size)) return "tail record";
+    static bool is_tail(const payload_buffer& kind) {
+        return std::string_view(kind) == std::string_view(tail_marker, marker_size);
+    }
+
+    static const char* kind_role(const payload_buffer& kind) {
+        if (is_tail(kind)) return "tail record";
         if (kind == kind_value || kind == kind_file) return "kind";
         if (kind == kind_stub) return "stub kind";
         return "unknown kind";
@@ -155,7 +160,7 @@ private:
 
     // Reads one record; role null means a kind, named after its payload.
     // Records that must not be verified are the stub's file name and data.
-    bool read(std::string& payload, const char* role, bool verified = true) {
+    bool read(payload_buffer& payload, const char* role, bool verified = true) {
         record_info info;
         const record_status status = read_checked_record(file_, payload, info);
         if (status == record_status::failed) {

@@ -3,10 +3,12 @@
 // each with its own observer.
 #pragma once
 
+#include "archive/payload.h"
 #include "platform/win32.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace archive {
 
@@ -30,7 +32,7 @@ struct record_info {
 // checks its digest. On ok the position is at the start of the payload;
 // on mismatch at the start of the length field; on failed (a move or read
 // failed, or a length no record can have) it is unspecified.
-record_status read_checked_record(HANDLE file, std::string& payload, record_info& info);
+record_status read_checked_record(HANDLE file, payload_buffer& payload, record_info& info);
 
 enum class walk_end {
     stub,       // reached the stub group: the normal end
@@ -56,13 +58,13 @@ class walk_observer {
 public:
     virtual ~walk_observer() = default;
     // Every record read, with its role ("kind", "value name", "file data" ...).
-    virtual void on_record(const record_info&, const std::string& /*payload*/, const char* /*role*/) {}
+    virtual void on_record(const record_info&, std::string_view /*payload*/, const char* /*role*/) {}
     virtual void on_tail() {}
     // A record failed its digest (except the stub group's file name and data).
     virtual void on_mismatch() {}
-    virtual void on_value(const std::string& /*name*/, const std::string& /*text*/) {}
+    virtual void on_value(std::string_view /*name*/, std::string_view /*text*/) {}
     // A packed file; returning false ends the walk (walk_end::refused).
-    virtual bool on_file(const std::string& /*name*/, const std::string& /*file_name*/, const std::string& /*data*/) {
+    virtual bool on_file(std::string_view /*name*/, std::string_view /*file_name*/, std::string_view /*data*/) {
         return true;
     }
     // A move or read failed after the tail record was found.

@@ -17,6 +17,7 @@
 #include "platform/posix/types.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
+#include "platform/posix/memory.h"
 #include "platform/posix/processes.h"
 #include "platform/posix/sync.h"
 #include "platform/posix/text.h"

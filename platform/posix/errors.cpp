@@ -63,6 +63,7 @@ const message messages[] = {
     {ERROR_MORE_DATA, "More data is available."},
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
+    {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
     {ERROR_INVALID_FLAGS, "Invalid flags."},
     {ERROR_BADDB, "The configuration registry database is corrupt."},
     {ERROR_NO_UNICODE_TRANSLATION, "No mapping for the Unicode character exists in the target multi-byte code page."},

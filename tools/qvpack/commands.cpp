@@ -73,7 +73,7 @@ std::string offset_text(uint32_t offset) { return std::to_string(offset); }
 // The launcher's walk, with the reason it stopped early in words.
 class checking_walk : public archive::walk_observer {
 public:
-    void on_record(const archive::record_info& info, const std::string&, const char* role) override {
+    void on_record(const archive::record_info& info, std::string_view, const char* role) override {
         last_ = info;
         last_role_ = role;
         ++records_;
@@ -85,17 +85,17 @@ public:
         const std::string end = records_ == 0 ? "the tail record's end" : "offset " + offset_text(last_.offset);
         reason_ = "the record ending at " + end + " cannot be read (a length beyond the start of the file?)";
     }
-    bool on_file(const std::string& name, const std::string& file_name, const std::string& data) override {
+    bool on_file(std::string_view name, std::string_view file_name, std::string_view data) override {
         if (!name.empty()) table_.emplace(name, file_name);
-        if (!archive::is_plain_file_name(file_name)) {
+        if (!archive::is_plain_file_name(std::string(file_name))) {
             reason_ = "the packed file name " + quote(file_name) + " is not a plain file name";
             return false;
         }
         ++files_;
         return write(name, file_name, data);
     }
-    void on_value(const std::string& name, const std::string& text) override {
-        if (table_.emplace(name, text).second) values_.push_back(name);
+    void on_value(std::string_view name, std::string_view text) override {
+        if (table_.emplace(name, text).second) values_.emplace_back(name);
     }
 
     // The reason the archive is not valid, once the walk is over.
@@ -110,7 +110,7 @@ public:
     const std::string& value(const std::string& name) const { return table_.at(name); }
 
 protected:
-    virtual bool write(const std::string&, const std::string&, const std::string&) { return true; }
+    virtual bool write(std::string_view /*name*/, std::string_view /*file_name*/, std::string_view /*data*/) { return true; }
     void refuse(const std::string& reason) { reason_ = reason; }
 
 private:
@@ -127,14 +127,14 @@ class extracting_walk : public checking_walk {
 public:
     extracting_walk(const std::string& folder, progress_meter& meter, uint32_t size)
         : folder_(folder), meter_(meter), size_(size) {}
-    void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+    void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
         checking_walk::on_record(info, payload, role);
         meter_.update(size_ - info.offset);
     }
 
 protected:
-    bool write(const std::string&, const std::string& file_name, const std::string& data) override {
-        const std::string path = folder_ + "/" + file_name;
+    bool write(std::string_view, std::string_view file_name, std::string_view data) override {
+        const std::string path = folder_ + "/" + std::string(file_name);
         std::FILE* file = std::fopen(path.c_str(), "wb");
         bool ok = file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
         if (file != nullptr && std::fclose(file) != 0) ok = false;
@@ -162,7 +162,7 @@ archive::walk_result walk_package(const open_package& package, archive::walk_obs
 
 std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
     struct stub_finder : archive::walk_observer {
-        void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+        void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
             if (std::string(role) == "stub data") data = info;
             if (std::string(role) == "stub file name") file_name = payload;
         }
@@ -232,7 +232,7 @@ int list(const std::string& path, std::ostream& out) {
             std::string role;
             std::string preview;
         };
-        void on_record(const archive::record_info& info, const std::string& payload, const char* role) override {
+        void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
             entries.push_back(entry{info, role, preview(payload, 40)});
         }
         std::vector<entry> entries;

@@ -92,17 +92,17 @@ std::vector<std::string> split_fields(const std::string& line) {
     }
 }
 
-std::string quote(const std::string& field) {
+std::string quote(std::string_view field) {
     bool plain = !field.empty();
     for (unsigned char c : field)
         if (c <= ' ' || c >= 0x7f || c == '"' || c == '\\' || c == '#') plain = false;
-    if (plain) return field;
+    if (plain) return std::string(field);
     std::string out = "\"";
     for (unsigned char c : field) escape_into(out, c);
     return out + "\"";
 }
 
-std::string preview(const std::string& bytes, size_t limit) {
+std::string preview(std::string_view bytes, size_t limit) {
     std::string out = "\"";
     for (size_t i = 0; i < bytes.size() && i < limit; ++i) escape_into(out, static_cast<unsigned char>(bytes[i]));
     out += "\"";

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qvpack {
@@ -39,10 +40,10 @@ build_plan parse_manifest(const std::string& text, const std::string& folder);
 std::vector<std::string> split_fields(const std::string& line);
 
 // A field as a manifest writes it: quoted with escapes when it needs to be.
-std::string quote(const std::string& field);
+std::string quote(std::string_view field);
 
 // Printable form of some bytes: escapes as in quote, at most limit bytes,
 // "..." when cut.
-std::string preview(const std::string& bytes, size_t limit);
+std::string preview(std::string_view bytes, size_t limit);
 
 }  // namespace qvpack
