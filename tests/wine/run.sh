@@ -376,6 +376,25 @@ started=$(date +%s)
 run "$packages/example.exe" "/s"
 check "a later package runs again" "$exit_code" 0
 
+begin large_payload
+# A packed file of several MiB: its buffer comes from the system's page
+# allocator, not the heap. Compared while the installer holds the folder.
+head -c $((5 * 1048576 + 7)) /dev/urandom > "$case_dir/large.bin"
+"$qvpack" build -o "$case_dir/large.exe" --stub "$launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$installer" --file data large.bin "$case_dir/large.bin" \
+    --value executable32 %installer32% >/dev/null
+release="$case_dir/release"
+printf '' > "$case_dir/arguments"
+QV_TEST_RECORD="$(dos "$case_dir/record")" QV_TEST_RELEASE="$(dos "$release")" \
+    wine "$runner" "$(dos "$case_dir/large.exe")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")" &
+large_pid=$!
+for _ in $(seq 300); do [ -f "$case_dir/record" ] && break; sleep 0.1; done
+folder=$(working_folders)
+check_true "the large file arrives whole" cmp -s "$case_dir/large.bin" "$temp_posix/$folder/large.bin"
+touch "$release"
+wait "$large_pid"
+check "and the run ends with its installer's code" "$(result exit "$case_dir/result")" 0
+
 begin language
 # The registry fixtures that the POSIX layer reads as hive files, imported
 # into Wine's registry one at a time; the locale sets the system language.
