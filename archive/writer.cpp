@@ -2,6 +2,7 @@
 
 #include "archive/writer.h"
 
+#include "archive/background_digest.h"
 #include "archive/digest.h"
 #include "archive/layout.h"
 
@@ -127,18 +128,19 @@ void package_writer::record_from_file(const std::string& path, std::optional<uin
         throw package_error(path + " is shorter than " + std::to_string(*length) + " bytes");
 
     const uint64_t offset = size_;
-    md5 digest;
+    background_digest digest(block_size);
     uint64_t total = 0;
     for (;;) {
-        size_t want = buffer_.size();
+        size_t want = block_size;
         if (length && *length - total < want) want = size_t(*length - total);
         if (want == 0) break;
-        const size_t count = input.read(buffer_.data(), want);
+        char* block = digest.next_block();
+        const size_t count = input.read(block, want);
         if (count == 0) break;
         total += count;
         if (total > max_payload_length) throw too_long(total);  // grew while being read
-        digest.update(buffer_.data(), count);
-        put(buffer_.data(), count);
+        digest.submit(count);  // digested while it is written
+        put(block, count);
         if (progress_ != nullptr) progress_(size_, progress_context_);
     }
     if (length && total != *length)
