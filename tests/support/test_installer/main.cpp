@@ -12,8 +12,9 @@
 //   QV_COMMAND_LINE         the command line as Windows would show it (set by
 //                           the launcher's platform layer)
 //
-// Record lines, values escaped as \\, \n and \r:
-//   program=ARGV0  cwd=FOLDER  command_line=TEXT  argc=N  arg=ARGUMENT...
+// The record: see tests/support/installer_record.h.
+
+#include "tests/support/installer_record.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,36 +26,6 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-int told_exit_code() {
-    const char* file = std::getenv("QV_TEST_EXIT_CODE_FILE");
-    if (file != nullptr) {
-        std::ifstream in(file);
-        int code = 0;
-        if (in >> code) return code;
-    }
-    const char* code = std::getenv("QV_TEST_EXIT_CODE");
-    return code != nullptr ? std::atoi(code) : 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (const char* record = std::getenv("QV_TEST_RECORD")) {
         char cwd[4096] = "";
@@ -64,11 +35,7 @@ int main(int argc, char** argv) {
         const std::string partial = std::string(record) + ".partial";
         {
             std::ofstream out(partial, std::ios::binary);
-            out << "program=" << escaped(argv[0]) << "\n";
-            out << "cwd=" << escaped(cwd) << "\n";
-            out << "command_line=" << escaped(command_line != nullptr ? command_line : "") << "\n";
-            out << "argc=" << argc - 1 << "\n";
-            for (int i = 1; i < argc; ++i) out << "arg=" << escaped(argv[i]) << "\n";
+            installer_record::write(out, argv[0], cwd, command_line != nullptr ? command_line : "", argc, argv);
         }
         std::rename(partial.c_str(), record);
     }
@@ -89,5 +56,5 @@ int main(int argc, char** argv) {
         while (access(release, F_OK) != 0 && std::chrono::steady_clock::now() < give_up)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return told_exit_code();
+    return installer_record::told_exit_code();
 }

@@ -11,12 +11,12 @@
 //                           read-only file, a ".cache" folder with a file,
 //                           and a plain file and subfolder
 //
-// Record lines, values escaped as \\, \n and \r:
-//   program=ARGV0  cwd=FOLDER  command_line=TEXT  argc=N  arg=ARGUMENT...
-// where command_line is GetCommandLineA() and the arguments are the C
-// runtime's split of it.
+// The record is the one of tests/support/installer_record.h; its
+// command_line is GetCommandLineA() and its arguments the C runtime's
+// split of it.
 
 #include "platform/win32.h"
+#include "tests/support/installer_record.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,31 +25,6 @@
 
 namespace {
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-int told_exit_code() {
-    if (const char* file = std::getenv("QV_TEST_EXIT_CODE_FILE")) {
-        std::ifstream in(file);
-        int code = 0;
-        if (in >> code) return code;
-    }
-    const char* code = std::getenv("QV_TEST_EXIT_CODE");
-    return code != nullptr ? std::atoi(code) : 0;
-}
-
 void write_record(const char* record) {
     char cwd[MAX_PATH * 4] = "";
     if (GetCurrentDirectoryA(sizeof(cwd), cwd) >= sizeof(cwd)) cwd[0] = '\0';
@@ -57,11 +32,7 @@ void write_record(const char* record) {
     const std::string partial = std::string(record) + ".partial";
     {
         std::ofstream out(partial, std::ios::binary);
-        out << "program=" << escaped(__argv[0]) << "\n";
-        out << "cwd=" << escaped(cwd) << "\n";
-        out << "command_line=" << escaped(GetCommandLineA()) << "\n";
-        out << "argc=" << __argc - 1 << "\n";
-        for (int i = 1; i < __argc; ++i) out << "arg=" << escaped(__argv[i]) << "\n";
+        installer_record::write(out, __argv[0], cwd, GetCommandLineA(), __argc, __argv);
     }
     MoveFileExA(partial.c_str(), record, MOVEFILE_REPLACE_EXISTING);
 }
@@ -90,5 +61,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         const DWORD give_up = GetTickCount() + 60000;
         while (GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES && GetTickCount() < give_up) Sleep(5);
     }
-    return told_exit_code();
+    return installer_record::told_exit_code();
 }
