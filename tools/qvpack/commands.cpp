@@ -110,7 +110,9 @@ public:
     const std::string& value(const std::string& name) const { return table_.at(name); }
 
 protected:
-    virtual bool write(std::string_view /*name*/, std::string_view /*file_name*/, std::string_view /*data*/) { return true; }
+    virtual bool write(std::string_view /*name*/, std::string_view /*file_name*/, std::string_view /*data*/) {
+        return true;
+    }
     void refuse(const std::string& reason) { reason_ = reason; }
 
 private:
