@@ -17,6 +17,7 @@
 #include "archive/reader.h"
 #include "fuzz/fuzz_support.h"
 #include "launcher/run_state.h"
+#include "tests/support/test_folder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,9 +43,9 @@ const layout& paths() {
         layout made;
         const std::string& root = fuzz::private_folder();
         made.package = root + "/package.exe";
-        made.package_dos = fuzz::dos_path(made.package);
+        made.package_dos = qv_test::test_folder::dos_path(made.package);
         made.working = root + "/work";
-        made.working_dos = fuzz::dos_path(made.working) + "\\";
+        made.working_dos = qv_test::test_folder::dos_path(made.working) + "\\";
         if (mkdir(made.working.c_str(), 0777) != 0) fuzz::fail("cannot make the working folder");
         return made;
     }();
@@ -96,13 +97,13 @@ void write_package(const std::string& bytes) {
 void check_and_empty_working_folder() {
     const std::string& root = fuzz::private_folder();
     const std::set<std::string> expected = {"package.exe", "work"};
-    const std::set<std::string> found = fuzz::folder_entries(root);
+    const std::set<std::string> found = qv_test::folder_entries(root);
     if (found != expected) {
         std::string names;
         for (const std::string& name : found) names += "[" + name + "]";
         fuzz::fail("written outside the working folder:", names);
     }
-    for (const std::string& name : fuzz::folder_entries(paths().working)) {
+    for (const std::string& name : qv_test::folder_entries(paths().working)) {
         const std::string path = paths().working + "/" + name;
         struct stat info;
         if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) fuzz::fail("not a plain file:", name);

@@ -1,15 +1,14 @@
-// Helpers shared by the fuzz targets: a private folder for the whole run,
-// DOS names for its paths, and a failure that the fuzzer reports as a crash.
+// Helpers shared by the fuzz targets: a private folder for the whole run
+// and a failure that the fuzzer reports as a crash. DOS names and folder
+// listings come from the tests' own helpers (tests/support/test_folder.h).
 #pragma once
 
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <string>
 
 namespace fuzz {
@@ -38,26 +37,6 @@ inline const std::string& private_folder() {
     }();
     (void)removed_at_exit;
     return folder;
-}
-
-// How the layer names a POSIX path: drive Z: is the root.
-inline std::string dos_path(const std::string& posix_path) {
-    std::string dos = "Z:";
-    for (char c : posix_path) dos += c == '/' ? '\\' : c;
-    return dos;
-}
-
-// The names in a folder, without "." and "..".
-inline std::set<std::string> folder_entries(const std::string& folder) {
-    std::set<std::string> names;
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr) return names;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(listing);
-    return names;
 }
 
 }  // namespace fuzz

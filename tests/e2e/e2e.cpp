@@ -3,6 +3,7 @@
 #include "tests/e2e/e2e.h"
 
 #include "archive/writer.h"
+#include "tests/support/test_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -160,11 +161,7 @@ void copy_file_into(std::ofstream& out, const std::string& path) {
 std::string launcher_path() { return QV_LAUNCHER; }
 std::string test_installer_path() { return QV_TEST_INSTALLER; }
 
-std::string dos_path(const std::string& posix_path) {
-    std::string dos = "Z:";
-    for (char c : posix_path) dos += c == '/' ? '\\' : c;
-    return dos;
-}
+std::string dos_path(const std::string& posix_path) { return qv_test::test_folder::dos_path(posix_path); }
 
 std::vector<message_box> parse_message_boxes(const std::string& standard_error) {
     std::vector<message_box> boxes;

@@ -1,8 +1,8 @@
 // Helpers of the hardening tests.
 
 #include "tests/hardening/hardening.h"
+#include "tests/support/test_folder.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace hardening {
@@ -33,28 +33,16 @@ void add_marking_installer(archive::package_writer& writer) {
     writer.add_value("executable32", "%installer32%");
 }
 
-std::set<std::string> entries(const std::string& folder) {
-    std::set<std::string> names;
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr) return names;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(listing);
-    return names;
-}
-
 std::vector<std::string> stray_writes(const e2e::sandbox& box, const e2e::run_result& result) {
     std::vector<std::string> stray;
-    for (const std::string& name : entries(result.tmpdir)) {
+    for (const std::string& name : qv_test::folder_entries(result.tmpdir)) {
         // The launcher's log ("Reader" + ".log.txt") belongs in the temporary directory.
         if (!(starts_with(name, "Reader") && ends_with(name, ".log.txt"))) stray.push_back("TMPDIR/" + name);
     }
-    for (const std::string& name : entries(box.drive_c())) stray.push_back("C:/" + name);
+    for (const std::string& name : qv_test::folder_entries(box.drive_c())) stray.push_back("C:/" + name);
     // What the sandbox and the tests make in its root.
     const char* const made[] = {"package", "mutex", "drive_c", "tmp", "record", "stderr", "release", "fixture"};
-    for (const std::string& name : entries(box.root())) {
+    for (const std::string& name : qv_test::folder_entries(box.root())) {
         bool known = false;
         for (const char* prefix : made) known = known || starts_with(name, prefix);
         if (!known) stray.push_back("sandbox/" + name);

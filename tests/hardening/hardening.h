@@ -28,9 +28,6 @@ std::string build_package(e2e::sandbox& box, const std::string& name,
 // The marking installer as "installer32" and executable32 naming it.
 void add_marking_installer(archive::package_writer& writer);
 
-// The names in a folder, without "." and "..".
-std::set<std::string> entries(const std::string& folder);
-
 // What a finished run left that it must not have: anything in its
 // temporary directory but the launcher's own log, anything on drive C:,
 // and anything in the sandbox root that the tests did not make. Empty when

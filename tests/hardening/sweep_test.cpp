@@ -89,7 +89,7 @@ void put_byte(const std::string& path, uint64_t offset, unsigned char byte) {
 
 std::map<std::string, std::string> folder_contents(const std::string& folder) {
     std::map<std::string, std::string> contents;
-    for (const std::string& name : hardening::entries(folder)) contents[name] = qv_test::read_file(folder + "/" + name);
+    for (const std::string& name : qv_test::folder_entries(folder)) contents[name] = qv_test::read_file(folder + "/" + name);
     return contents;
 }
 
@@ -113,7 +113,7 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
         launcher::working_folder = qv_test::test_folder::dos_path(working) + "\\";
         archive::extract_archive(qv_test::test_folder::dos_path(package.path));
         outcome result{launcher::archive_valid, launcher::value_table, folder_contents(working),
-                       hardening::entries(folder.path())};
+                       qv_test::folder_entries(folder.path())};
         std::filesystem::remove_all(working);
         std::filesystem::create_directory(working);
         return result;

@@ -1,7 +1,9 @@
-// Test helpers shared by the test folders: a unique temporary folder per
-// test and scoped changes of environment variables.
+// Test helpers shared by the test folders and the fuzz targets: a unique
+// temporary folder per test, folder listings and scoped changes of
+// environment variables.
 #pragma once
 
+#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace qv_test {
@@ -46,6 +49,19 @@ public:
 private:
     std::string path_;
 };
+
+// The names in a folder, without "." and ".."; none when it cannot be read.
+inline std::set<std::string> folder_entries(const std::string& folder) {
+    std::set<std::string> names;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return names;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(listing);
+    return names;
+}
 
 // Sets (or with nullopt unsets) an environment variable until destroyed.
 class scoped_environment {
