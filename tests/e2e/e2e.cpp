@@ -161,6 +161,15 @@ void copy_file_into(std::ofstream& out, const std::string& path) {
 std::string launcher_path() { return QV_LAUNCHER; }
 std::string test_installer_path() { return QV_TEST_INSTALLER; }
 
+bool eventually(const std::function<bool()>& condition, int timeout_seconds) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 std::string dos_path(const std::string& posix_path) { return qv_test::test_folder::dos_path(posix_path); }
 
 std::vector<message_box> parse_message_boxes(const std::string& standard_error) {
@@ -254,15 +263,10 @@ void running_package::kill_now() {
 }
 
 run_result running_package::finish(int timeout_seconds) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    while (!has_ended()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, &status_, 0);
-            reaped_ = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!eventually([this] { return has_ended(); }, timeout_seconds)) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+        reaped_ = true;
     }
     result_.exit_code = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     result_.signal = WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;

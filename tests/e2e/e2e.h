@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -148,6 +149,10 @@ private:
 // Runs the test installer directly and returns its exit status, to compare
 // with what a launcher reported for the same code.
 int installer_exit_status(int code);
+
+// Polls the condition every millisecond until it holds: true, or false
+// once timeout_seconds have passed.
+bool eventually(const std::function<bool()>& condition, int timeout_seconds = 20);
 
 // "Z:" + the path with backslashes: how the launcher names a POSIX path.
 std::string dos_path(const std::string& posix_path);

@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 namespace {
 
@@ -20,17 +18,6 @@ const message_box already_running{"Already Running",
 
 bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// Waits until the condition holds; false after a generous deadline.
-template <class Condition>
-bool eventually(Condition condition) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > give_up) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 class guard : public testing::Test {
 protected:
     e2e::sandbox box;
@@ -41,7 +28,7 @@ TEST_F(guard, a_second_package_stops_while_the_first_installer_runs) {
     e2e::run_options first_options;
     first_options.release = box.path("release");
     e2e::running_package first = box.start(package, first_options);
-    ASSERT_TRUE(eventually([&] { return exists(first.partial().record_path); }));
+    ASSERT_TRUE(e2e::eventually([&] { return exists(first.partial().record_path); }));
 
     const e2e::run_result second = box.run(package);
     EXPECT_EQ(second.exit_code, 1);
@@ -63,7 +50,7 @@ TEST_F(guard, a_killed_holder_does_not_block_the_next_package) {
     e2e::run_options first_options;
     first_options.release = box.path("release");
     e2e::running_package first = box.start(package, first_options);
-    ASSERT_TRUE(eventually([&] { return exists(first.partial().record_path); }));
+    ASSERT_TRUE(e2e::eventually([&] { return exists(first.partial().record_path); }));
     first.kill_now();
 
     const e2e::run_result next = box.run(package);
@@ -81,7 +68,7 @@ TEST_F(guard, two_packages_started_together_never_both_run_their_installers) {
         e2e::running_package a = box.start(package, options);
         e2e::running_package b = box.start(package, options);
         // One ends at once with "Already Running"; the other's installer waits.
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(e2e::eventually([&] {
             return (a.has_ended() || b.has_ended()) &&
                    (exists(a.partial().record_path) || exists(b.partial().record_path));
         }));

@@ -8,12 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <thread>
 
 namespace {
 
@@ -101,10 +99,7 @@ TEST_F(run_log, runs_that_end_early_write_no_line) {
     first_options.tmpdir = box.fresh_folder("shared");
     first_options.release = box.path("release");
     e2e::running_package first = box.start(package, first_options);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!exists(first.partial().record_path) && std::chrono::steady_clock::now() < give_up)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(exists(first.partial().record_path));
+    ASSERT_TRUE(e2e::eventually([&] { return exists(first.partial().record_path); }));
     const std::string log = first_options.tmpdir + "/Reader.log.txt";
     const std::string before = read_all(log);
     e2e::run_options second_options;

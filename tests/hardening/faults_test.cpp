@@ -26,15 +26,6 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > give_up) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class faults : public testing::Test {
 protected:
     e2e::run_result run(const std::string& package, const e2e::run_options& options = {}) {
@@ -171,7 +162,7 @@ TEST_F(faults, a_launcher_killed_while_its_installer_runs_leaves_only_its_workin
     e2e::run_options first_options;
     first_options.release = box.path("release");
     e2e::running_package first = box.start(package, first_options);
-    ASSERT_TRUE(eventually([&] { return exists(first.partial().record_path); }));
+    ASSERT_TRUE(e2e::eventually([&] { return exists(first.partial().record_path); }));
     first.kill_now();
     const std::string tmpdir = first.partial().tmpdir;
     const std::vector<std::string> stale = first.partial().working_folders();
