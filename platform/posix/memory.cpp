@@ -21,15 +21,10 @@ namespace {
 
 const size_t huge_page = 2 * 1024 * 1024;
 
-struct mapping {
-    void* start;
-    size_t length;
-};
-
-// Regions by the address VirtualAlloc returned, for VirtualFree.
+// The length of each region, by the address VirtualAlloc returned.
 std::mutex regions_lock;
-std::map<void*, mapping>& regions() {
-    static std::map<void*, mapping> the_regions;
+std::map<void*, size_t>& regions() {
+    static std::map<void*, size_t> the_regions;
     return the_regions;
 }
 
@@ -39,10 +34,10 @@ void* map_pages(size_t length) {
 }
 
 // Maps length bytes at a huge-page boundary: a larger mapping, trimmed.
-mapping map_huge_aligned(size_t length) {
+void* map_huge_aligned(size_t length) {
     const size_t padded = length + huge_page;
     char* start = static_cast<char*>(map_pages(padded));
-    if (start == nullptr) return {nullptr, 0};
+    if (start == nullptr) return nullptr;
     const uintptr_t address = reinterpret_cast<uintptr_t>(start);
     char* aligned = start + ((huge_page - address % huge_page) % huge_page);
     if (aligned > start) munmap(start, size_t(aligned - start));
@@ -50,7 +45,7 @@ mapping map_huge_aligned(size_t length) {
     if (tail > 0) munmap(aligned + length, tail);
     // Only a hint: without transparent huge pages the region keeps small ones.
     madvise(aligned, length, MADV_HUGEPAGE);
-    return {aligned, length};
+    return aligned;
 }
 
 }  // namespace
@@ -67,20 +62,20 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocation_type, D
         return nullptr;
     }
     const size_t length = (size + page - 1) / page * page;
-    mapping region = length >= huge_page ? map_huge_aligned(length) : mapping{map_pages(length), length};
-    if (region.start == nullptr) {
+    void* region = length >= huge_page ? map_huge_aligned(length) : map_pages(length);
+    if (region == nullptr) {
         qv_posix::set_last_error_from_errno();
         return nullptr;
     }
     try {
         std::lock_guard<std::mutex> hold(regions_lock);
-        regions().emplace(region.start, region);
+        regions().emplace(region, length);
     } catch (...) {
-        munmap(region.start, region.length);
+        munmap(region, length);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return region.start;
+    return region;
 }
 
 BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD free_type) {
@@ -88,7 +83,7 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD free_type) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    mapping region{nullptr, 0};
+    size_t length = 0;
     {
         std::lock_guard<std::mutex> hold(regions_lock);
         const auto found = regions().find(address);
@@ -96,9 +91,9 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD free_type) {
             SetLastError(ERROR_INVALID_ADDRESS);
             return FALSE;
         }
-        region = found->second;
+        length = found->second;
         regions().erase(found);
     }
-    munmap(region.start, region.length);
+    munmap(address, length);
     return TRUE;
 }
