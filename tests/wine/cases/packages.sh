@@ -1,0 +1,136 @@
+# The Wine suite: real packages run silently and with message boxes: the
+# worked examples, both platforms' parameters, exit codes, damaged archives,
+# the clean-up, the single-instance guard and a large payload. Sourced
+# by run.sh.
+
+log_option="/l*v \\\"$temp\\QVPRO_msi.log.txt\\\""
+
+begin worked_example_1
+started=$(date +%s)
+log_mark
+run "$packages/example.exe" ""
+check_launch "empty command line" " /V\"$log_option  PARTNERID=5 WEBINSTALLER=1 \""
+
+begin worked_example_2
+started=$(date +%s)
+log_mark
+run "$packages/example.exe" '/s /v"FOO=1"'
+check_launch "quoted /v option" "/s  /V\"$log_option FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
+
+begin worked_example_3
+started=$(date +%s)
+log_mark
+run "$packages/plain.exe" '/vFOO=1 /x'
+check_launch "bare /v option, no installer log" " /x /V\"FOO=1 PARTNERID=5 WEBINSTALLER=1 \""
+
+begin both_platforms
+# The same package contents and command line through the POSIX layer and
+# through Wine: the installer gets the same parameters, and its runtime
+# splits them into the same arguments.
+both_platforms_cases=(
+    ''
+    '/s /v"FOO=1"'
+    '/vFOO=1 /x'
+    '/v"A=\"q\" B=1" tail'
+    '/s a\"b "c d" e\\"f g" ""h"" x"" "y""z" \\\\"w"'
+    '/V"PATH=C:\Program Files\Q\\" /L1049'
+)
+for arguments in "${both_platforms_cases[@]}"; do
+    run "$packages/plain.exe" "$arguments"
+    native_run "$packages/native-plain" "$arguments"
+    check "[$arguments] exit codes" "$exit_code/$native_exit_code" "0/0"
+    if [ -f "$record" ] && [ -f "$native_record" ]; then
+        check "[$arguments] parameters" "$(parameters_of "$record")" "$(parameters_of "$native_record")"
+        check "[$arguments] arguments" "$(arguments_of "$record")" "$(arguments_of "$native_record")"
+    else
+        fail "[$arguments] both installers ran"
+    fi
+done
+
+begin exit_codes
+run "$packages/example.exe" "/s" QV_TEST_EXIT_CODE=3010
+check "the installer's 3010 is the package's exit code" "$exit_code" 3010
+check "working folder removed" "$(working_folders)" ""
+
+begin invalid_archive
+log_mark
+run "$packages/broken.exe" "/s"
+check "a record failing its digest ends the run with 1" "$exit_code" 1
+check "no launch lines are logged" "$(log_appended)" ""
+check_true "the installer is not started" test ! -e "$record"
+check "working folder removed" "$(working_folders)" ""
+
+begin message_boxes
+invalid_box='Invalid Archive!|We are sorry, but your installation / update did not complete due to unexpected download errors.\r\nPlease download full version of the program'
+run "$packages/broken.exe" ""
+check "a record failing its digest: the reader's box, then the launcher's" "$boxes" "$invalid_box"$'\n'"$invalid_box"
+check "exit code" "$exit_code" 1
+run "$packages/broken.exe" "/S"
+check "a capital /S does not silence the boxes" "$boxes" "$invalid_box"$'\n'"$invalid_box"
+run "$packages/broken.exe" '/v"/s"'
+check "a /s inside the /V text does" "$boxes" ""
+run "$packages/empty-name.exe" ""
+box=$(head -n 1 <<<"$boxes")
+check "a file that cannot be written: the reader's box names it" \
+    "$(sed 's/QV[0-9]*\\\\\\rError: .*/QV…/' <<<"$box")" "Failed to extract file!|File: ${temp//\\/\\\\}\\\\QV…"
+check "no installer is started from an incomplete extraction" "$(tail -n +2 <<<"$boxes")" "$invalid_box"
+check_true "the installer does not run" test ! -e "$record"
+check "exit code" "$exit_code" 1
+check "working folder removed" "$(working_folders)" ""
+run "$packages/example.exe" ""
+check "a run that succeeds shows nothing" "$boxes/$exit_code" "/0"
+
+begin left_behind
+run "$packages/example.exe" "/s" QV_TEST_LEAVE_BEHIND=1
+check "exit code" "$exit_code" 0
+folder=$(working_folders)
+check_true "a read-only file keeps the working folder" test -f "$temp_posix/$folder/read-only.txt"
+check_true "a dot folder is passed over" test -f "$temp_posix/$folder/.cache/kept"
+check_true "other files and folders are removed" test ! -e "$temp_posix/$folder/removed.txt" -a ! -e "$temp_posix/$folder/sub"
+[ -n "$folder" ] && chmod -R u+w "$temp_posix/$folder" && rm -rf "${temp_posix:?}/$folder"
+
+begin single_instance
+release="$case_dir/release"
+first="$case_dir/first"
+mkdir -p "$first"
+printf '' > "$first/arguments"
+QV_TEST_RECORD="$(dos "$first/record")" QV_TEST_RELEASE="$(dos "$release")" \
+    wine "$runner" "$(dos "$packages/example.exe")" "$(dos "$first/arguments")" "$(dos "$first/result")" &
+first_pid=$!
+for _ in $(seq 300); do [ -f "$first/record" ] && break; sleep 0.1; done
+check_true "the first package's installer runs" test -f "$first/record"
+held=$(working_folders)
+log_mark
+run "$packages/plain.exe" ""
+check "a second package ends with 1 while the first runs" "$exit_code" 1
+check "and says so" "$boxes" 'Already Running|Another installation is already running or in the process of starting up.\nPlease wait until the other installation has completed before trying again.'
+
+check_true "the second package starts no installer" test ! -e "$record"
+check "the second package makes no working folder" "$(working_folders)" "$held"
+check "nor any launch line" "$(log_appended)" ""
+touch "$release"
+wait "$first_pid"
+check "the first package then ends with its installer's code" "$(result exit "$first/result")" 0
+check "working folder removed" "$(working_folders)" ""
+started=$(date +%s)
+run "$packages/example.exe" "/s"
+check "a later package runs again" "$exit_code" 0
+
+begin large_payload
+# A packed file of several MiB: its buffer comes from the system's page
+# allocator, not the heap. Compared while the installer holds the folder.
+head -c $((5 * 1048576 + 7)) /dev/urandom > "$case_dir/large.bin"
+"$qvpack" build -o "$case_dir/large.exe" --stub "$launcher" --stub-file-name Reader.exe \
+    --file installer32 setup.exe "$installer" --file data large.bin "$case_dir/large.bin" \
+    --value executable32 %installer32% >/dev/null
+release="$case_dir/release"
+printf '' > "$case_dir/arguments"
+QV_TEST_RECORD="$(dos "$case_dir/record")" QV_TEST_RELEASE="$(dos "$release")" \
+    wine "$runner" "$(dos "$case_dir/large.exe")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")" &
+large_pid=$!
+for _ in $(seq 300); do [ -f "$case_dir/record" ] && break; sleep 0.1; done
+folder=$(working_folders)
+check_true "the large file arrives whole" cmp -s "$case_dir/large.bin" "$temp_posix/$folder/large.bin"
+touch "$release"
+wait "$large_pid"
+check "and the run ends with its installer's code" "$(result exit "$case_dir/result")" 0
