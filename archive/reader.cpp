@@ -5,28 +5,21 @@
 
 #include "archive/layout.h"
 #include "archive/walk.h"
+#include "launcher/message.h"
 #include "launcher/run_state.h"
 #include "tessel/format.h"
 
 namespace archive {
 namespace {
 
-const char invalid_archive_text[] =
-    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
-    "Please download full version of the program";
-
-void show_box(const char* caption, const std::string& text) {
-    if (!launcher::silent_mode) MessageBoxA(nullptr, text.c_str(), caption, MB_OK);
-}
-
 // "File: <path>\rError: <system text of the last error>"
 void show_file_error(const char* caption, const std::string& path) {
     const DWORD error = GetLastError();
-    show_box(caption, "File: " + path + "\rError: " + tessel::format_error(error));
+    launcher::show_message(caption, ("File: " + path + "\rError: " + tessel::format_error(error)).c_str());
 }
 
 void report_invalid_archive() {
-    show_box("Invalid Archive!", invalid_archive_text);
+    launcher::show_invalid_archive();
     launcher::archive_valid = false;
 }
 

@@ -25,10 +25,6 @@ namespace {
 
 const char* const guard_name = "Quorvane.Installation";
 
-const char* const invalid_archive_text =
-    "We are sorry, but your installation / update did not complete due to unexpected download errors.\r\n"
-    "Please download full version of the program";
-
 // Runs a stage whose failure leaves the run as it was; false if it failed.
 template <class Stage>
 bool swallowing_failure(Stage stage) {
@@ -129,7 +125,7 @@ private:
     // Stage 10.
     bool check_archive() {
         if (archive_valid) return true;
-        show_message("Invalid Archive!", invalid_archive_text);
+        show_invalid_archive();
         result_ = 1;
         return false;
     }
