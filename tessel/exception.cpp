@@ -5,6 +5,7 @@
 #include "platform/win32.h"
 #include "tessel/format.h"
 #include "tessel/unicode/unicode.h"
+#include "tessel/va_list_guard.h"
 
 namespace tessel {
 
@@ -13,13 +14,8 @@ exception::exception(const std::string& message) : message_(message) {}
 exception::exception(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    try {
-        message_ = vformat(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
+    const va_list_guard end(arguments);
+    message_ = vformat(format, arguments);
 }
 
 exception::exception(const exception& other) = default;
@@ -43,13 +39,8 @@ void exception::extend_category(const char* short_name) {
 exception_w::exception_w(const wchar_t* format, ...) : exception(std::string()) {
     va_list arguments;
     va_start(arguments, format);
-    try {
-        message_w_ = vformat(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
+    const va_list_guard end(arguments);
+    message_w_ = vformat(format, arguments);
 }
 
 exception_w::exception_w(const exception_w& other) = default;

@@ -3,6 +3,7 @@
 #include "tessel/format.h"
 
 #include "platform/win32.h"
+#include "tessel/va_list_guard.h"
 
 #include <stdexcept>
 #include <vector>
@@ -47,27 +48,15 @@ std::wstring vformat(const wchar_t* format, va_list arguments) { return format_c
 std::string format(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    try {
-        std::string text = vformat(format, arguments);
-        va_end(arguments);
-        return text;
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
+    const va_list_guard end(arguments);
+    return vformat(format, arguments);
 }
 
 std::wstring format(const wchar_t* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    try {
-        std::wstring text = vformat(format, arguments);
-        va_end(arguments);
-        return text;
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
+    const va_list_guard end(arguments);
+    return vformat(format, arguments);
 }
 
 std::string format_error(unsigned long code) {

@@ -8,6 +8,7 @@
 #include "tessel/log/errors.h"
 #include "tessel/scope.h"
 #include "tessel/unicode/unicode.h"
+#include "tessel/va_list_guard.h"
 
 #ifdef _WIN32  // _com_error exists only on Windows
 #include <comdef.h>
@@ -124,15 +125,8 @@ void dispatcher::write(const std::string& text) {
 void dispatcher::print(int level, const wchar_t* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::wstring text;
-    try {
-        text = vformat(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
-    write(level, text);
+    const va_list_guard end(arguments);
+    write(level, vformat(format, arguments));
 }
 
 }  // namespace log

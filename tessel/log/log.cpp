@@ -5,6 +5,7 @@
 #include "tessel/format.h"
 #include "tessel/mutex.h"
 #include "tessel/scope.h"
+#include "tessel/va_list_guard.h"
 
 #include <cstdarg>
 
@@ -57,29 +58,15 @@ void write(const std::wstring& text) {
 void print(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::string text;
-    try {
-        text = vformat(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
-    write(text);
+    const va_list_guard end(arguments);
+    write(vformat(format, arguments));
 }
 
 void wprint(const wchar_t* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::wstring text;
-    try {
-        text = vformat(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
-    write(text);
+    const va_list_guard end(arguments);
+    write(vformat(format, arguments));
 }
 
 }  // namespace log
