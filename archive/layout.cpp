@@ -14,6 +14,26 @@ uint32_t decode_length(const unsigned char* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
+const char* role_name(record_role role) {
+    switch (role) {
+        case record_role::tail: return "tail record";
+        case record_role::kind: return "kind";
+        case record_role::stub_kind: return "stub kind";
+        case record_role::unknown_kind: return "unknown kind";
+        case record_role::value_name: return "value name";
+        case record_role::value_text: return "value text";
+        case record_role::name: return "name";
+        case record_role::file_name: return "file name";
+        case record_role::file_data: return "file data";
+        case record_role::stub_name: return "stub name";
+        case record_role::stub_file_name: return "stub file name";
+        case record_role::stub_data: return "stub data";
+        case record_role::unknown_name: return "unknown name";
+        case record_role::other: break;
+    }
+    return "record";
+}
+
 namespace {
 
 // Windows opens a device for these names in any folder, with any extension

@@ -36,6 +36,27 @@ const uint64_t max_package_size = 0xFFFFFFFFull;
 // byte, and no window starts before this offset.
 const uint32_t first_marker_offset = 23;
 
+// What a record is within its group, as the walk and the writer tell it.
+enum class record_role {
+    tail,          // the tail record
+    kind,          // a value or file group's kind
+    stub_kind,
+    unknown_kind,  // a kind the format does not know
+    value_name,
+    value_text,
+    name,          // a file group's name
+    file_name,
+    file_data,
+    stub_name,
+    stub_file_name,
+    stub_data,
+    unknown_name,  // the name of a group of unknown kind
+    other,         // a record written on its own
+};
+
+// The role in words ("stub data", "value name" ...).
+const char* role_name(record_role role);
+
 // The 20 bytes behind a payload: its length and its digest.
 std::string encode_trailer(uint32_t length, const std::string& digest);
 uint32_t decode_length(const unsigned char* bytes);

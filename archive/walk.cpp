@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -113,20 +114,23 @@ public:
     walk_result run() {
         payload_buffer kind, name, first, second;
         for (;;) {
-            if (!read(kind, nullptr)) break;
+            if (!read(kind, std::nullopt)) break;
             if (is_tail(kind)) {
                 result_.valid = true;
                 observer_.on_tail();
                 continue;
             }
             const bool is_value = kind == kind_value, is_file = kind == kind_file, is_stub = kind == kind_stub;
-            if (!read(name, is_value ? "value name" : is_file ? "name" : is_stub ? "stub name" : "unknown name"))
+            if (!read(name, is_value  ? record_role::value_name
+                            : is_file ? record_role::name
+                            : is_stub ? record_role::stub_name
+                                      : record_role::unknown_name))
                 break;
             if (is_value) {
-                if (!read(first, "value text")) break;
+                if (!read(first, record_role::value_text)) break;
                 observer_.on_value(name, first);
             } else if (is_file) {
-                if (!read(first, "file name") || !read(second, "file data")) break;
+                if (!read(first, record_role::file_name) || !read(second, record_role::file_data)) break;
                 if (!observer_.on_file(name, first, second)) {
                     result_.valid = false;
                     result_.end = walk_end::refused;
@@ -136,7 +140,7 @@ public:
                 if (options_.listing) {
                     // Listed only: the launcher never reads these two.
                     const walk_result kept = result_;
-                    if (read(first, "stub file name", false)) read(second, "stub data", false);
+                    if (read(first, record_role::stub_file_name, false)) read(second, record_role::stub_data, false);
                     result_ = kept;
                 }
                 result_.end = walk_end::stub;
@@ -151,16 +155,16 @@ private:
         return std::string_view(kind) == std::string_view(tail_marker, marker_size);
     }
 
-    static const char* kind_role(const payload_buffer& kind) {
-        if (is_tail(kind)) return "tail record";
-        if (kind == kind_value || kind == kind_file) return "kind";
-        if (kind == kind_stub) return "stub kind";
-        return "unknown kind";
+    static record_role kind_role(const payload_buffer& kind) {
+        if (is_tail(kind)) return record_role::tail;
+        if (kind == kind_value || kind == kind_file) return record_role::kind;
+        if (kind == kind_stub) return record_role::stub_kind;
+        return record_role::unknown_kind;
     }
 
-    // Reads one record; role null means a kind, named after its payload.
+    // Reads one record; no role means a kind, told by its payload.
     // Records that must not be verified are the stub's file name and data.
-    bool read(payload_buffer& payload, const char* role, bool verified = true) {
+    bool read(payload_buffer& payload, std::optional<record_role> role, bool verified = true) {
         record_info info;
         const record_status status = read_checked_record(file_, payload, info);
         if (status == record_status::failed) {
@@ -169,7 +173,7 @@ private:
             observer_.on_failure();
             return false;
         }
-        observer_.on_record(info, payload, role != nullptr ? role : kind_role(payload));
+        observer_.on_record(info, payload, role ? *role : kind_role(payload));
         if (status == record_status::ok) return true;
         if (verified) {
             result_.valid = false;

@@ -3,6 +3,7 @@
 // each with its own observer.
 #pragma once
 
+#include "archive/layout.h"
 #include "archive/payload.h"
 #include "platform/win32.h"
 
@@ -57,8 +58,8 @@ struct walk_result {
 class walk_observer {
 public:
     virtual ~walk_observer() = default;
-    // Every record read, with its role ("kind", "value name", "file data" ...).
-    virtual void on_record(const record_info&, std::string_view /*payload*/, const char* /*role*/) {}
+    // Every record read, with its role in its group.
+    virtual void on_record(const record_info&, std::string_view /*payload*/, record_role /*role*/) {}
     virtual void on_tail() {}
     // A record failed its digest (except the stub group's file name and data).
     virtual void on_mismatch() {}

@@ -87,8 +87,8 @@ void package_writer::put(const void* data, size_t size) {
     size_ += size;
 }
 
-void package_writer::finish_record(uint64_t offset, uint64_t length, const std::string& digest,
-                                   const std::string& role, const std::optional<std::string>& stored_digest) {
+void package_writer::finish_record(uint64_t offset, uint64_t length, const std::string& digest, record_role role,
+                                   const std::optional<std::string>& stored_digest) {
     uint32_t stored_length = uint32_t(length);
     std::string stored = stored_digest ? *stored_digest : digest;
     if (damage_) {
@@ -103,10 +103,10 @@ void package_writer::finish_record(uint64_t offset, uint64_t length, const std::
     if (progress_ != nullptr) progress_(size_, progress_context_);
 }
 
-void package_writer::record_from_memory(const std::string& payload, const std::string& role,
+void package_writer::record_from_memory(const std::string& payload, record_role role,
                                         const std::optional<std::string>& stored_digest) {
     if (payload.size() > max_payload_length)
-        throw package_error(role + ": " + std::to_string(payload.size()) + " bytes do not fit a record (at most " +
+        throw package_error(std::string(role_name(role)) + ": " + std::to_string(payload.size()) + " bytes do not fit a record (at most " +
                             std::to_string(max_payload_length) + ")");
     check_package_size(payload.size() + trailer_size);
     const uint64_t offset = size_;
@@ -114,12 +114,12 @@ void package_writer::record_from_memory(const std::string& payload, const std::s
     finish_record(offset, payload.size(), md5_of(payload.data(), payload.size()), role, stored_digest);
 }
 
-void package_writer::record_from_file(const std::string& path, std::optional<uint64_t> length, const std::string& role,
+void package_writer::record_from_file(const std::string& path, std::optional<uint64_t> length, record_role role,
                                       const std::optional<std::string>& stored_digest) {
     input_file input(path);
     const std::optional<uint64_t> expected = length ? length : input.size();
     const auto too_long = [&](uint64_t size) {
-        return package_error(role + " " + path + ": " + std::to_string(size) + " bytes do not fit a record (at most " +
+        return package_error(std::string(role_name(role)) + " " + path + ": " + std::to_string(size) + " bytes do not fit a record (at most " +
                              std::to_string(max_payload_length) + ")");
     };
     if (expected && *expected > max_payload_length) throw too_long(*expected);
@@ -148,60 +148,67 @@ void package_writer::record_from_file(const std::string& path, std::optional<uin
     finish_record(offset, total, digest.finish(), role, stored_digest);
 }
 
+// What sets the groups apart; the stub group comes first, before any other.
+struct group_layout {
+    const char* what;
+    const char* kind;
+    bool stub;
+    record_role data, file_name, name, kind_role;
+};
+
+namespace {
+
+const group_layout stub_group{"the stub group", kind_stub, true, record_role::stub_data, record_role::stub_file_name,
+                              record_role::stub_name, record_role::stub_kind};
+const group_layout file_group{"a file group", kind_file, false, record_role::file_data, record_role::file_name,
+                              record_role::name, record_role::kind};
+const group_layout value_group{"a value group", kind_value, false, record_role::value_text, record_role::other,
+                               record_role::value_name, record_role::kind};
+
+}  // namespace
+
+void package_writer::write_group(const group_layout& group, const std::function<void(record_role)>& data,
+                                 const std::string* file_name, const std::string& name) {
+    expect(group.stub ? state::empty : state::archive, group.what);
+    data(group.data);
+    if (file_name != nullptr) record_from_memory(*file_name, group.file_name);
+    record_from_memory(name, group.name);
+    record_from_memory(group.kind, group.kind_role);
+    state_ = state::archive;
+}
+
 void package_writer::add_stub(const std::string& image_path, const std::string& file_name, const std::string& name,
                               const std::optional<std::string>& stored_digest) {
-    expect(state::empty, "the stub group");
-    record_from_file(image_path, std::nullopt, "stub data", stored_digest);
-    record_from_memory(file_name, "stub file name");
-    record_from_memory(name, "stub name");
-    record_from_memory(kind_stub, "stub kind");
-    state_ = state::archive;
+    write_group(
+        stub_group, [&](record_role role) { record_from_file(image_path, std::nullopt, role, stored_digest); },
+        &file_name, name);
 }
 
 void package_writer::add_stub_data(const std::string& image, const std::string& file_name, const std::string& name,
                                    const std::optional<std::string>& stored_digest) {
-    expect(state::empty, "the stub group");
-    record_from_memory(image, "stub data", stored_digest);
-    record_from_memory(file_name, "stub file name");
-    record_from_memory(name, "stub name");
-    record_from_memory(kind_stub, "stub kind");
-    state_ = state::archive;
+    write_group(stub_group, [&](record_role role) { record_from_memory(image, role, stored_digest); }, &file_name,
+                name);
 }
 
 void package_writer::add_stub_prefix(const std::string& path, uint64_t image_length, const std::string& file_name,
                                      const std::string& name) {
-    expect(state::empty, "the stub group");
-    record_from_file(path, image_length, "stub data");
-    record_from_memory(file_name, "stub file name");
-    record_from_memory(name, "stub name");
-    record_from_memory(kind_stub, "stub kind");
-    state_ = state::archive;
+    write_group(stub_group, [&](record_role role) { record_from_file(path, image_length, role); }, &file_name, name);
 }
 
 void package_writer::add_file(const std::string& name, const std::string& file_name, const std::string& source_path) {
-    expect(state::archive, "a file group");
-    record_from_file(source_path, std::nullopt, "file data");
-    record_from_memory(file_name, "file name");
-    record_from_memory(name, "name");
-    record_from_memory(kind_file, "kind");
+    write_group(file_group, [&](record_role role) { record_from_file(source_path, std::nullopt, role); }, &file_name,
+                name);
 }
 
 void package_writer::add_file_data(const std::string& name, const std::string& file_name, const std::string& data) {
-    expect(state::archive, "a file group");
-    record_from_memory(data, "file data");
-    record_from_memory(file_name, "file name");
-    record_from_memory(name, "name");
-    record_from_memory(kind_file, "kind");
+    write_group(file_group, [&](record_role role) { record_from_memory(data, role); }, &file_name, name);
 }
 
 void package_writer::add_value(const std::string& name, const std::string& text) {
-    expect(state::archive, "a value group");
-    record_from_memory(text, "value text");
-    record_from_memory(name, "value name");
-    record_from_memory(kind_value, "kind");
+    write_group(value_group, [&](record_role role) { record_from_memory(text, role); }, nullptr, name);
 }
 
-void package_writer::add_record(const std::string& payload, const std::string& role) {
+void package_writer::add_record(const std::string& payload, record_role role) {
     if (state_ != state::empty) expect(state::archive, "a record");
     record_from_memory(payload, role);
 }
@@ -210,7 +217,7 @@ void package_writer::damage_next_record(const record_damage& damage) { damage_ =
 
 void package_writer::add_tail() {
     expect(state::archive, "the tail record");
-    record_from_memory(std::string(tail_marker, marker_size), "tail record");
+    record_from_memory(std::string(tail_marker, marker_size), record_role::tail);
     state_ = state::tail;
 }
 

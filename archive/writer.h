@@ -3,10 +3,12 @@
 // package tool and by tests that build packages in-process.
 #pragma once
 
+#include "archive/layout.h"
 #include "tessel/exception.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ TESSEL_DECLARE_ERROR(package_error, tessel::exception, "package");
 struct written_record {
     uint64_t offset;  // of the payload
     uint32_t length;
-    std::string role;
+    record_role role;
 };
 
 // Deliberate damage for tests; the package tool never sets it.
@@ -28,6 +30,9 @@ struct record_damage {
     std::optional<std::string> digest;  // stored instead of the real one
     std::optional<uint32_t> length;     // stored instead of the real one
 };
+
+// The records of a stub, file or value group (writer.cpp).
+struct group_layout;
 
 class package_writer {
 public:
@@ -65,7 +70,7 @@ public:
     void close();
 
     // One record with any payload: for groups the format does not know.
-    void add_record(const std::string& payload, const std::string& role = "record");
+    void add_record(const std::string& payload, record_role role = record_role::other);
     void damage_next_record(const record_damage& damage);
 
     const std::vector<written_record>& records() const { return records_; }
@@ -79,11 +84,15 @@ private:
 
     void expect(state wanted, const char* what) const;
     void put(const void* data, size_t size);
-    void record_from_memory(const std::string& payload, const std::string& role,
+    // A group: its data (written by data), the file name (stub and file
+    // groups only), the name and the kind.
+    void write_group(const group_layout& group, const std::function<void(record_role)>& data,
+                     const std::string* file_name, const std::string& name);
+    void record_from_memory(const std::string& payload, record_role role,
                             const std::optional<std::string>& stored_digest = std::nullopt);
-    void record_from_file(const std::string& path, std::optional<uint64_t> length, const std::string& role,
+    void record_from_file(const std::string& path, std::optional<uint64_t> length, record_role role,
                           const std::optional<std::string>& stored_digest = std::nullopt);
-    void finish_record(uint64_t offset, uint64_t length, const std::string& digest, const std::string& role,
+    void finish_record(uint64_t offset, uint64_t length, const std::string& digest, record_role role,
                        const std::optional<std::string>& stored_digest);
     void check_package_size(uint64_t more) const;
 

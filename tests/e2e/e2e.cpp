@@ -314,10 +314,10 @@ std::string sandbox::build_package(const package_plan& plan, const std::string& 
                 if (plan.damage_last_file_digest) damage.digest = std::string(16, '\x5a');
                 // A file group in file order: data, file name, name, kind.
                 writer.damage_next_record(damage);
-                writer.add_record(read_all(file.source), "file data");
-                writer.add_record(file.file_name, "file name");
-                writer.add_record(file.name, "name");
-                writer.add_record("file", "kind");
+                writer.add_record(read_all(file.source), archive::record_role::file_data);
+                writer.add_record(file.file_name, archive::record_role::file_name);
+                writer.add_record(file.name, archive::record_role::name);
+                writer.add_record("file", archive::record_role::kind);
             } else {
                 writer.add_file(file.name, file.file_name, file.source);
             }

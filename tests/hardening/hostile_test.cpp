@@ -97,9 +97,9 @@ TEST_F(hostile, lengths_that_overflow_the_distance_arithmetic_are_refused) {
             archive::record_damage damage;
             damage.length = length;
             writer.damage_next_record(damage);
-            writer.add_record("/V\"A=1\"", "value text");
-            writer.add_record("parameters", "value name");
-            writer.add_record("value", "kind");
+            writer.add_record("/V\"A=1\"", archive::record_role::value_text);
+            writer.add_record("parameters", archive::record_role::value_name);
+            writer.add_record("value", archive::record_role::kind);
         });
         const e2e::run_result result = run(package);
         EXPECT_EQ(result.exit_code, 1);

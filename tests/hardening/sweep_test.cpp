@@ -65,9 +65,9 @@ sweep_package write_package(const std::string& path, const std::string* image_pa
     package.size = writer.size();
     for (const archive::written_record& record : writer.records()) {
         const uint64_t end = record.offset + record.length + archive::trailer_size;
-        if (record.role == "stub data") package.image_end = record.offset + record.length;
-        if (record.role == "stub name") package.verified_from = record.offset;
-        if (record.role == "tail record") package.verified_to = end;
+        if (record.role == archive::record_role::stub_data) package.image_end = record.offset + record.length;
+        if (record.role == archive::record_role::stub_name) package.verified_from = record.offset;
+        if (record.role == archive::record_role::tail) package.verified_to = end;
     }
     return package;
 }

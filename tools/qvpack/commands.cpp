@@ -73,9 +73,9 @@ std::string offset_text(uint32_t offset) { return std::to_string(offset); }
 // The launcher's walk, with the reason it stopped early in words.
 class checking_walk : public archive::walk_observer {
 public:
-    void on_record(const archive::record_info& info, std::string_view, const char* role) override {
+    void on_record(const archive::record_info& info, std::string_view, archive::record_role role) override {
         last_ = info;
-        last_role_ = role;
+        last_role_ = archive::role_name(role);
         ++records_;
     }
     void on_mismatch() override {
@@ -129,7 +129,7 @@ class extracting_walk : public checking_walk {
 public:
     extracting_walk(const std::string& folder, progress_meter& meter, uint32_t size)
         : folder_(folder), meter_(meter), size_(size) {}
-    void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
+    void on_record(const archive::record_info& info, std::string_view payload, archive::record_role role) override {
         checking_walk::on_record(info, payload, role);
         meter_.update(size_ - info.offset);
     }
@@ -164,9 +164,9 @@ archive::walk_result walk_package(const open_package& package, archive::walk_obs
 
 std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
     struct stub_finder : archive::walk_observer {
-        void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
-            if (std::string(role) == "stub data") data = info;
-            if (std::string(role) == "stub file name") file_name = payload;
+        void on_record(const archive::record_info& info, std::string_view payload, archive::record_role role) override {
+            if (role == archive::record_role::stub_data) data = info;
+            if (role == archive::record_role::stub_file_name) file_name = payload;
         }
         std::optional<archive::record_info> data;
         std::string file_name;
@@ -231,10 +231,10 @@ int list(const std::string& path, std::ostream& out) {
     struct lister : archive::walk_observer {
         struct entry {
             archive::record_info info;
-            std::string role;
+            archive::record_role role;
             std::string preview;
         };
-        void on_record(const archive::record_info& info, std::string_view payload, const char* role) override {
+        void on_record(const archive::record_info& info, std::string_view payload, archive::record_role role) override {
             entries.push_back(entry{info, role, preview(payload, 40)});
         }
         std::vector<entry> entries;
@@ -250,10 +250,11 @@ int list(const std::string& path, std::ostream& out) {
     std::reverse(records.entries.begin(), records.entries.end());  // read from the end: back to file order
     out << tessel::format("%10s %10s  %-7s  %-14s  %s\n", "offset", "length", "digest", "role", "payload");
     for (const auto& entry : records.entries) {
-        const bool stub_only = entry.role == "stub data" || entry.role == "stub file name";
+        const bool stub_only =
+            entry.role == archive::record_role::stub_data || entry.role == archive::record_role::stub_file_name;
         const char* digest = entry.info.digest_matches ? "ok" : stub_only ? "differs" : "BAD";
         out << tessel::format("%10u %10u  %-7s  %-14s  ", entry.info.offset, entry.info.length, digest,
-                              entry.role.c_str())
+                              archive::role_name(entry.role))
             << entry.preview << "\n";
     }
     if (tail_end <= package.size())
