@@ -17,6 +17,7 @@
 #include "archive/reader.h"
 #include "fuzz/fuzz_support.h"
 #include "launcher/run_state.h"
+#include "tests/support/run_state_reset.h"
 #include "tests/support/test_folder.h"
 
 #include <sys/stat.h>
@@ -119,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
         write_package(std::string(reinterpret_cast<const char*>(data), size));
 
-    launcher::reset_run_state();
+    qv_test::reset_run_state();
     launcher::silent_mode = true;
     launcher::working_folder = paths().working_dos;
     archive::extract_archive(paths().package_dos);

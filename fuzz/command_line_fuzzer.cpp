@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "launcher/command_line.h"
 #include "launcher/run_state.h"
+#include "tests/support/run_state_reset.h"
 
 #include <cstdint>
 #include <string>
@@ -41,7 +42,7 @@ void check_bounded(const std::string& expanded, const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> fields = fields_of(data, size);
-    launcher::reset_run_state();
+    qv_test::reset_run_state();
     launcher::working_folder = "C:\\Users\\u\\AppData\\Local\\Temp\\QV1765432100\\";
     launcher::enter_source_value();
     launcher::split_package_command_line(fields[0]);

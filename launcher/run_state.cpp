@@ -10,12 +10,4 @@ std::string v_option_text;
 bool silent_mode = false;
 bool archive_valid = false;
 
-void reset_run_state() {
-    value_table.clear();
-    working_folder.clear();
-    v_option_text.clear();
-    silent_mode = false;
-    archive_valid = false;
-}
-
 }  // namespace launcher

@@ -24,9 +24,4 @@ extern bool silent_mode;
 // record fails its digest.
 extern bool archive_valid;
 
-// Back to the state at start-up, for tests and fuzz targets that run the
-// reader or the composition many times in one process. The launcher itself
-// never calls it: its state lives from start-up to exit.
-void reset_run_state();
-
 }  // namespace launcher

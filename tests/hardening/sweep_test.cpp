@@ -15,6 +15,7 @@
 #include "archive/reader.h"
 #include "archive/writer.h"
 #include "launcher/run_state.h"
+#include "tests/support/run_state_reset.h"
 #include "tests/hardening/hardening.h"
 #include "tests/support/test_folder.h"
 
@@ -108,7 +109,7 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
         std::set<std::string> around;  // the test folder's entries
     };
     const auto read_package = [&] {
-        launcher::reset_run_state();
+        qv_test::reset_run_state();
         launcher::silent_mode = true;
         launcher::working_folder = qv_test::test_folder::dos_path(working) + "\\";
         archive::extract_archive(qv_test::test_folder::dos_path(package.path));
@@ -144,7 +145,7 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
             }
         }
     }
-    launcher::reset_run_state();
+    qv_test::reset_run_state();
 }
 
 // The real launcher, once per byte of the archive region behind its image.
