@@ -1,6 +1,8 @@
 // The stages of the run, one member function each, called in their fixed
-// order by package_run::execute. Stages 7 and 9 swallow their own failures;
-// any other exception ends the run in run_package's handler.
+// order by package_run::execute. Stages 1 (the log), 7 (the "/V" split), 9
+// (both steps of the parameters) and the registry reads of stage 12 (the
+// language) swallow their own failures; any other exception ends the run in
+// run_package's handler.
 
 #include "launcher/run.h"
 

@@ -20,8 +20,9 @@ extern std::string v_option_text;
 // Set by "/s": no message box of the run is shown.
 extern bool silent_mode;
 
-// Set by the archive reader when it reads the tail record, cleared when a
-// record fails its digest.
+// Set by the archive reader when it reads the tail record; cleared by it
+// when the archive turns out damaged after all: a record fails its digest,
+// a move or read fails, or a packed file is refused or cannot be written.
 extern bool archive_valid;
 
 }  // namespace launcher
