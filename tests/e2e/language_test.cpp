@@ -18,10 +18,7 @@
 
 namespace {
 
-std::string fixture(const std::string& name) {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind('/')) + "/../fixtures/registry/" + name + ".reg";
-}
+std::string fixture(const std::string& name) { return QV_REGISTRY_FIXTURES "/" + name + ".reg"; }
 
 class language : public testing::Test {
 protected:
