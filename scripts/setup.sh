@@ -15,8 +15,10 @@ need_update=0
 
 if [ "${QV_SKIP_WINE:-0}" != 1 ]; then
     # The Windows build: the i686 cross compiler, bison and dpkg-dev to
-    # build Boost from Debian's source package, and 32-bit Wine to run it.
-    packages+=(g++-mingw-w64-i686 dpkg-dev bison wine wine32:i386)
+    # build Boost from Debian's source package, and 32-bit Wine to run it;
+    # the release flow's tools: wixl builds the test product's MSI,
+    # osslsigncode signs packages with a certificate openssl makes.
+    packages+=(g++-mingw-w64-i686 dpkg-dev bison wine wine32:i386 wixl osslsigncode openssl)
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         echo "setup: adding the i386 architecture" >&2
         $sudo_cmd dpkg --add-architecture i386

@@ -22,13 +22,17 @@ runner="$windows_build/tests/wine/qv_wine_runner.exe"
 unit_tests="$windows_build/tests/wine/windows_unit_tests.exe"
 windows_qvpack="$windows_build/tools/qvpack/qvpack.exe"
 crasher="$windows_build/tests/wine/qv_wine_crasher.exe"
+setup_exe="$windows_build/tools/setup/setup.exe"
 qvpack="$native_build/tools/qvpack/qvpack"
 native_launcher="$native_build/launcher/quorvane_launcher"
 native_installer="$native_build/tests/support/test_installer"
 objdump=i686-w64-mingw32-objdump
 for file in "$launcher" "$installer" "$runner" "$unit_tests" "$windows_qvpack" "$qvpack" "$native_launcher" \
-        "$native_installer" "$crasher"; do
+        "$native_installer" "$crasher" "$setup_exe"; do
     [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
+done
+for tool in wixl osslsigncode openssl; do
+    command -v "$tool" >/dev/null || { echo "wine suite: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
 
 suite=$(mktemp -d "${TMPDIR:-/tmp}/qv-wine.XXXXXX")
@@ -71,6 +75,8 @@ if [ -z "$temp" ] || [ ! -d "$temp_posix" ]; then
 fi
 log_file="$temp_posix/Reader.log.txt"
 product=$(sed -n 's/^[[:space:]]*2002[[:space:]]*"\(.*\)"[[:space:]]*$/\1/p' resources/launcher.rc)
+log_option="/l*v \\\"$temp\\QVPRO_msi.log.txt\\\""
+invalid_box='Invalid Archive!|We are sorry, but your installation / update did not complete due to unexpected download errors.\r\nPlease download full version of the program'
 echo "wine suite: prefix ready in $(($(date +%s) - started)) s; temporary directory $temp"
 
 packages="$suite/packages"
@@ -94,7 +100,7 @@ printf 'Q' | dd of="$packages/broken.exe" bs=1 seek="$offset" conv=notrunc statu
 
 # The cases, in this order: the run log's check reads what the package runs
 # before it appended.
-for part in executables unit_tests packages language run_log crash_dump package_tool; do
+for part in executables unit_tests packages language release_flow run_log crash_dump package_tool; do
     # shellcheck source=/dev/null
     source "tests/wine/cases/$part.sh"
 done

@@ -3,8 +3,6 @@
 # the clean-up, the single-instance guard and a large payload. Sourced
 # by run.sh.
 
-log_option="/l*v \\\"$temp\\QVPRO_msi.log.txt\\\""
-
 begin worked_example_1
 started=$(date +%s)
 log_mark
@@ -61,7 +59,6 @@ check_true "the installer is not started" test ! -e "$record"
 check "working folder removed" "$(working_folders)" ""
 
 begin message_boxes
-invalid_box='Invalid Archive!|We are sorry, but your installation / update did not complete due to unexpected download errors.\r\nPlease download full version of the program'
 run "$packages/broken.exe" ""
 check "a record failing its digest: the reader's box, then the launcher's" "$boxes" "$invalid_box"$'\n'"$invalid_box"
 check "exit code" "$exit_code" 1
