@@ -3,8 +3,17 @@
 # like the worked example (msilog ON, the PARTNERID parameters, setup.exe
 # started through "%installer32%"), runs it with a "/V" option of its own,
 # and shows the installer's command line and the launcher's exit code.
+#
+#   bash scripts/demo.sh --windows
+# runs the release flow instead: a Windows Installer product built by wixl,
+# packed with the Windows launcher and setup.exe, signed by osslsigncode,
+# verified, and installed under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --windows ]; then
+    exec bash scripts/demo_windows.sh
+fi
 
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
