@@ -3,19 +3,13 @@
 #include "tessel/format.h"
 
 #include "platform/win32.h"
+#include "tessel/exception.h"
 #include "tessel/va_list_guard.h"
 
-#include <stdexcept>
 #include <vector>
 
 namespace tessel {
 namespace {
-
-// The counted formatters answer -1 both for a buffer that is too short and
-// for a format or argument they cannot render, so the doubling alone could
-// only end when memory runs out. Past this many characters the text is taken
-// as unformattable; no line of this system comes near it.
-const size_t max_format_length = size_t(1) << 26;
 
 int counted_format(char* buffer, size_t count, const char* format, va_list arguments) {
     return _vsnprintf(buffer, count, format, arguments);
@@ -25,18 +19,38 @@ int counted_format(wchar_t* buffer, size_t count, const wchar_t* format, va_list
     return _vsnwprintf(buffer, count, format, arguments);
 }
 
+int needed_length(const char* format, va_list arguments) { return _vscprintf(format, arguments); }
+
+int needed_length(const wchar_t* format, va_list arguments) { return _vscwprintf(format, arguments); }
+
+template <class Char>
+int attempt(Char* buffer, size_t count, const Char* format, va_list arguments) {
+    va_list copy;
+    va_copy(copy, arguments);
+    const va_list_guard end(copy);
+    return count == 0 ? needed_length(format, copy) : counted_format(buffer, count, format, copy);
+}
+
+// The counted formatters answer -1 both for a buffer that is too short and
+// for a format or argument they cannot render; the runtime's length count
+// answers -1 only for the second. So a text that does not fit the first
+// buffer is counted and formatted once more at its exact length, and a
+// format error ends after a few passes over the format, in the first
+// buffer's memory, instead of doubling the buffer until memory runs out.
 template <class Char>
 std::basic_string<Char> format_counted(const Char* format, va_list arguments) {
     std::vector<Char> buffer(1024);
-    for (;;) {
-        va_list attempt;
-        va_copy(attempt, arguments);
-        const int count = counted_format(buffer.data(), buffer.size(), format, attempt);
-        va_end(attempt);
-        if (count >= 0) return std::basic_string<Char>(buffer.data(), static_cast<size_t>(count));
-        if (buffer.size() >= max_format_length) throw std::length_error("tessel::format: the text cannot be formatted");
-        buffer.resize(buffer.size() * 2);
+    int count = attempt(buffer.data(), buffer.size(), format, arguments);
+    if (count < 0) {
+        const int needed = attempt<Char>(nullptr, 0, format, arguments);
+        if (needed > 0) {
+            buffer.resize(static_cast<size_t>(needed));
+            count = attempt(buffer.data(), buffer.size(), format, arguments);
+        }
+        if (needed <= 0 || count != needed)
+            throw exception(std::string("tessel::format: the format cannot be rendered with its arguments"));
     }
+    return std::basic_string<Char>(buffer.data(), static_cast<size_t>(count));
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 
 namespace tessel {
 
+// A format that the runtime cannot render with its arguments (a width
+// beyond int, text without a form in the other width ...) throws
+// tessel::exception; a text too long for memory std::bad_alloc.
 std::string format(const char* format, ...);
 std::wstring format(const wchar_t* format, ...);
 std::string vformat(const char* format, va_list arguments);

@@ -1,9 +1,10 @@
-// _vsnprintf and _vsnwprintf in the Windows runtime's printf dialect. The
-// format is walked here, one conversion at a time: numbers are rendered by
-// the C library's snprintf, strings and characters by hand, so that narrow
-// text in a wide format and wide text in a narrow one cross through the
-// ANSI code page (as the Windows runtime converts with its code page) and
-// never through the C library's locale.
+// _vsnprintf, _vsnwprintf and their length counts _vscprintf and _vscwprintf
+// in the Windows runtime's printf dialect. The format is walked here, one
+// conversion at a time: numbers are rendered by the C library's snprintf,
+// strings and characters by hand, so that narrow text in a wide format and
+// wide text in a narrow one cross through the ANSI code page (as the Windows
+// runtime converts with its code page) and never through the C library's
+// locale.
 //
 // Differs from Windows: "%p" prints the C library's form; "%n" and
 // conversions the Windows runtime does not know make the call fail (-1).
@@ -280,19 +281,26 @@ bool windows_format(const Char* format, argument_list& arguments, std::basic_str
     return true;
 }
 
+// The whole text, at most INT_MAX characters; false when it cannot be
+// formatted.
+template <class Char>
+bool render(const Char* format, va_list list, std::basic_string<Char>& text) {
+    argument_list arguments;
+    va_copy(arguments.list, list);
+    const bool rendered = windows_format(format, arguments, text);
+    va_end(arguments.list);
+    return rendered && text.size() <= static_cast<size_t>(INT_MAX);
+}
+
 // Counted copy: the text is written as far as it fits; -1 when it does not
 // fit whole (or could not be rendered), else its length. A terminating zero
 // follows only when there is room.
 template <class Char>
 int counted_format(Char* buffer, size_t count, const Char* format, va_list list) {
-    argument_list arguments;
-    va_copy(arguments.list, list);
     std::basic_string<Char> text;
-    const bool rendered = windows_format(format, arguments, text);
-    va_end(arguments.list);
-    if (!rendered) return -1;
+    if (!render(format, list, text)) return -1;
     if (count > 0) std::memcpy(buffer, text.data(), std::min(text.size(), count) * sizeof(Char));
-    if (text.size() > count || text.size() > static_cast<size_t>(INT_MAX)) return -1;
+    if (text.size() > count) return -1;
     if (text.size() < count) buffer[text.size()] = 0;
     return static_cast<int>(text.size());
 }
@@ -305,4 +313,14 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments
 
 int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list arguments) {
     return counted_format(buffer, count, format, arguments);
+}
+
+int _vscprintf(const char* format, va_list arguments) {
+    std::string text;
+    return render(format, arguments, text) ? static_cast<int>(text.size()) : -1;
+}
+
+int _vscwprintf(const wchar_t* format, va_list arguments) {
+    std::wstring text;
+    return render(format, arguments, text) ? static_cast<int>(text.size()) : -1;
 }

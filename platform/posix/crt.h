@@ -5,7 +5,8 @@
 // "I" the size of a pointer. They return the number of characters written
 // (no room needed for a terminating zero, none added when the text fills
 // the buffer exactly) or -1 when the text does not fit or cannot be
-// formatted. Implemented in crt.cpp.
+// formatted. _vscprintf and _vscwprintf return the length the text would
+// have, or -1 when it cannot be formatted. Implemented in crt.cpp.
 #pragma once
 
 #include <cstdarg>
@@ -13,3 +14,5 @@
 
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments);
 int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list arguments);
+int _vscprintf(const char* format, va_list arguments);
+int _vscwprintf(const wchar_t* format, va_list arguments);

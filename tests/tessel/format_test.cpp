@@ -1,6 +1,7 @@
 // The formatters in the Windows runtime's dialect, and the system error text.
 
 #include "platform/win32.h"
+#include "tessel/exception.h"
 #include "tessel/format.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,15 @@ TEST(format, results_around_the_first_buffer_come_back_whole) {
     }
 }
 
-TEST(format, an_unrenderable_format_ends_in_an_error) {
-    EXPECT_THROW(tessel::format("%y"), std::length_error);
+// A width beyond int is refused by every runtime's formatter, as is text
+// too long for a count; neither may grow the buffer without bound.
+TEST(format, a_format_error_is_an_error_of_the_family_and_a_long_text_is_whole) {
+    EXPECT_THROW(tessel::format("%99999999999d", 1), tessel::exception);
+    EXPECT_THROW(tessel::format(L"[%99999999999d]", 1), tessel::exception);
+    EXPECT_THROW(tessel::exception_w(L"%99999999999d", 1), tessel::exception);
+    const std::string text(100000, 'n');
+    EXPECT_EQ(tessel::format("%s.", text.c_str()), text + ".");
+    EXPECT_EQ(tessel::format(L"%S.", text.c_str()), std::wstring(text.size(), L'n') + L".");
 }
 
 TEST(format, system_error_text) {
