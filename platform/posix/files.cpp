@@ -9,7 +9,9 @@
 // - the read-only attribute is the absence of the owner's write bit; it is
 //   honoured for files only (a folder cannot be made read-only) and checked
 //   here, so root is refused too; other attributes (hidden, system ...) are
-//   refused; an existing file reports FILE_ATTRIBUTE_NORMAL, never ARCHIVE;
+//   refused; a file always reports FILE_ATTRIBUTE_ARCHIVE, which Windows
+//   sets on every new or changed file: the bit is not stored, so clearing
+//   it has no effect (as under Wine);
 // - SIGXFSZ is ignored from the first write on, so that a write past the
 //   file size limit fails with an error instead of ending the process.
 
@@ -480,5 +482,5 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
         return INVALID_FILE_ATTRIBUTES;
     }
     if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    return is_read_only(status) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    return is_read_only(status) ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_ARCHIVE;
 }

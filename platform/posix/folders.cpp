@@ -9,8 +9,9 @@
 // - FindFirstFileA matches "*" and "?" in the last component only, ASCII
 //   case-insensitively ("*.*" matches every name); the listing is a
 //   snapshot taken by FindFirstFileA, "." and ".." first.
-// - Attributes: FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no owner
-//   write permission), otherwise FILE_ATTRIBUTE_NORMAL. A symbolic link is
+// - Attributes: FILE_ATTRIBUTE_DIRECTORY for a folder; FILE_ATTRIBUTE_ARCHIVE
+//   for a file, with FILE_ATTRIBUTE_READONLY when it has no owner write
+//   permission (see files.cpp). A symbolic link is
 //   a reparse point, as on Windows: FILE_ATTRIBUTE_REPARSE_POINT, with
 //   FILE_ATTRIBUTE_DIRECTORY when it leads to a folder; RemoveDirectoryA
 //   removes such a link itself, never its target.
@@ -119,11 +120,13 @@ public:
                 attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                 if (stat((folder + name).c_str(), &target) == 0 && S_ISDIR(target.st_mode))
                     attributes |= FILE_ATTRIBUTE_DIRECTORY;
+            } else if (S_ISDIR(info.st_mode)) {
+                attributes |= FILE_ATTRIBUTE_DIRECTORY;
             } else {
-                if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+                attributes |= FILE_ATTRIBUTE_ARCHIVE;
                 if ((info.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
             }
-            data->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+            data->dwFileAttributes = attributes;
             data->ftCreationTime = file_time(info.st_ctim);
             data->ftLastAccessTime = file_time(info.st_atim);
             data->ftLastWriteTime = file_time(info.st_mtim);

@@ -26,7 +26,8 @@
 // - Security: only a null DACL (everyone) or no descriptor is accepted;
 //   the files are readable and writable by every user.
 // - Handle rights: OpenMutexA grants what was asked for; a handle without
-//   SYNCHRONIZE cannot be waited on (ERROR_ACCESS_DENIED, WAIT_FAILED).
+//   SYNCHRONIZE cannot be waited on (ERROR_ACCESS_DENIED, WAIT_FAILED). As
+//   on Windows, releasing asks for no right: only the owner may release.
 
 #include "platform/posix/internal/errno_map.h"
 #include "platform/posix/internal/kernel_object.h"
@@ -324,10 +325,6 @@ public:
     }
 
     BOOL release() {
-        if ((access_ & MUTEX_MODIFY_STATE) == 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
         std::lock_guard<std::mutex> hold(entry_->lock);
         if (entry_->owner != GetCurrentThreadId()) {
             SetLastError(ERROR_NOT_OWNER);

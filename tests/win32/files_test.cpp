@@ -1,0 +1,318 @@
+// Files: CreateFileA's dispositions, the 32-bit file pointer, reads and
+// writes, sizes, attributes, copies and moves.
+
+#include "tests/win32/contract.h"
+
+namespace {
+
+using contract::sentinel;
+
+class files : public contract::test {
+protected:
+    HANDLE open(const std::string& name, DWORD access, DWORD disposition,
+                DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) const {
+        return CreateFileA(path(name).c_str(), access, share, nullptr, disposition,
+                           FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    DWORD attributes(const std::string& name) const { return GetFileAttributesA(path(name).c_str()); }
+};
+
+TEST_F(files, dispositions_report_whether_the_file_existed) {
+    SetLastError(sentinel);
+    HANDLE file = open("a", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "hello", 5, &written, nullptr));
+    EXPECT_EQ(written, 5u);
+    EXPECT_TRUE(CloseHandle(file));
+
+    SetLastError(sentinel);
+    file = open("a", GENERIC_WRITE, CREATE_ALWAYS);  // replaced, emptied
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), "");
+
+    put("a", "kept");
+    SetLastError(sentinel);
+    file = open("a", GENERIC_WRITE, OPEN_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), "kept");
+
+    file = open("a", GENERIC_WRITE, TRUNCATE_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), "");
+
+    const struct {
+        const char* name;
+        DWORD access, disposition, error;
+    } refused[] = {
+        {"a", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"missing", GENERIC_READ, OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing\\a", GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+        {"no/such/file", GENERIC_WRITE, CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        SetLastError(sentinel);
+        EXPECT_EQ(open(c.name, c.access, c.disposition), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+}
+
+// The reader's path for a file record with an empty file name.
+TEST_F(files, a_folder_cannot_be_opened_as_a_file) {
+    for (DWORD access : {DWORD(GENERIC_READ), DWORD(GENERIC_WRITE)}) {
+        for (DWORD disposition : {DWORD(OPEN_EXISTING), DWORD(CREATE_ALWAYS)}) {
+            SetLastError(sentinel);
+            EXPECT_EQ(open("", access, disposition), INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED)) << access << " " << disposition;
+        }
+    }
+}
+
+TEST_F(files, set_file_pointer_has_thirty_two_bit_semantics) {
+    put("a", "0123456789");
+    HANDLE file = open("a", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SetFilePointer(file, -3, nullptr, FILE_END), 7u);
+    char bytes[4] = {};
+    DWORD count = 99;
+    ASSERT_TRUE(ReadFile(file, bytes, 2, &count, nullptr));
+    EXPECT_EQ(std::string(bytes, count), "78");
+    EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_CURRENT), 4u);
+
+    // Before the start: refused, the position stays.
+    SetLastError(sentinel);
+    EXPECT_EQ(SetFilePointer(file, -10, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 4u);
+
+    EXPECT_EQ(SetFilePointer(file, 0x7fffffff, nullptr, FILE_BEGIN), 0x7fffffffu);
+    EXPECT_EQ(SetFilePointer(file, 0x7fffffff, nullptr, FILE_CURRENT), 0xfffffffeu);
+
+    // With a high part: 64-bit positions, and 0xFFFFFFFF is told apart by the last error.
+    LONG high = 0;
+    SetLastError(sentinel);
+    EXPECT_EQ(SetFilePointer(file, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(high, 0);
+    high = 1;
+    EXPECT_EQ(SetFilePointer(file, 5, &high, FILE_BEGIN), 5u);
+    EXPECT_EQ(high, 1);
+
+    // Reading past the end succeeds with no bytes.
+    EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_END), 10u);
+    count = 99;
+    EXPECT_TRUE(ReadFile(file, bytes, 4, &count, nullptr));
+    EXPECT_EQ(count, 0u);
+
+    SetLastError(sentinel);
+    EXPECT_EQ(SetFilePointer(file, 0, nullptr, 7), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    CloseHandle(file);
+}
+
+// A package ends before 4 GiB; a position beyond cannot be returned whole.
+TEST_F(files, a_seek_beyond_4_gib_without_a_high_part_fails) {
+    put("a", "0123456789");
+    HANDLE file = open("a", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(SetFilePointer(file, 0x7fffffff, nullptr, FILE_BEGIN), 0x7fffffffu);
+    ASSERT_EQ(SetFilePointer(file, 0x7fffffff, nullptr, FILE_CURRENT), 0xfffffffeu);
+    SetLastError(sentinel);
+    EXPECT_EQ(SetFilePointer(file, 2, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 0xfffffffeu);
+    CloseHandle(file);
+}
+
+TEST_F(files, access_is_checked_per_handle) {
+    put("a", "abc");
+    HANDLE reader = open("a", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    DWORD count = 99;
+    SetLastError(sentinel);
+    EXPECT_FALSE(WriteFile(reader, "x", 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(count, 0u);
+
+    HANDLE writer = open("a", GENERIC_WRITE, OPEN_EXISTING);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    char byte;
+    SetLastError(sentinel);
+    EXPECT_FALSE(ReadFile(writer, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    CloseHandle(writer);
+
+    // A closed handle is no longer one.
+    ASSERT_TRUE(CloseHandle(reader));
+    SetLastError(sentinel);
+    EXPECT_FALSE(ReadFile(reader, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(sentinel);
+    EXPECT_EQ(GetFileSize(reader, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(files, set_end_of_file_needs_write_access) {
+    put("a", "abc");
+    HANDLE reader = open("a", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    SetLastError(sentinel);
+    EXPECT_FALSE(SetEndOfFile(reader));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    CloseHandle(reader);
+    EXPECT_EQ(get("a"), "abc");
+}
+
+TEST_F(files, size_and_end_of_file) {
+    HANDLE file = open("a", GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(file, "0123456789", 10, &count, nullptr));
+    DWORD high = 99;
+    EXPECT_EQ(GetFileSize(file, &high), 10u);
+    EXPECT_EQ(high, 0u);
+    ASSERT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
+    ASSERT_TRUE(SetEndOfFile(file));
+    EXPECT_EQ(GetFileSize(file, nullptr), 4u);
+    // Growing: the gap reads as zero bytes.
+    ASSERT_EQ(SetFilePointer(file, 6, nullptr, FILE_BEGIN), 6u);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), std::string("0123\0\0", 6));
+}
+
+// One WriteFile of a whole packed file: every byte arrives, in order.
+TEST_F(files, a_large_write_arrives_whole) {
+    std::string data(200001, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 131 % 251);
+    HANDLE file = open("a", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    SetLastError(sentinel);
+    EXPECT_TRUE(WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr));
+    EXPECT_EQ(GetLastError(), sentinel);
+    EXPECT_EQ(written, data.size());
+    CloseHandle(file);
+    EXPECT_EQ(get("a"), data);
+}
+
+TEST_F(files, read_only_files_refuse_deletion) {
+    put("a", "data");
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    SetLastError(sentinel);
+    EXPECT_FALSE(DeleteFileA(path("a").c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(get("a"), "data");
+    HANDLE reader = open("a", GENERIC_READ, OPEN_EXISTING);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(attributes("a") & FILE_ATTRIBUTE_READONLY, 0u);
+    SetLastError(sentinel);
+    EXPECT_TRUE(DeleteFileA(path("a").c_str()));
+    SetLastError(sentinel);
+    EXPECT_FALSE(DeleteFileA(path("a").c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    SetLastError(sentinel);
+    EXPECT_EQ(attributes("a"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    SetLastError(sentinel);
+    EXPECT_FALSE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+// Also for root, the user the launcher runs as when it is given the rights.
+TEST_F(files, read_only_files_refuse_writers) {
+    put("a", "data");
+    put("other", "other");
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(sentinel);
+    EXPECT_EQ(open("a", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    SetLastError(sentinel);
+    EXPECT_FALSE(CopyFileA(path("other").c_str(), path("a").c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    SetLastError(sentinel);
+    EXPECT_FALSE(MoveFileExA(path("other").c_str(), path("a").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(get("a"), "data");
+}
+
+// Windows marks every new or changed file for backup; nothing here clears it.
+TEST_F(files, files_carry_the_archive_attribute_and_folders_the_directory_one) {
+    put("a", "x");
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(path("a").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    FindClose(find);
+
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    EXPECT_EQ(attributes("d"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    SetLastError(sentinel);
+    EXPECT_FALSE(DeleteFileA(path("d").c_str()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(SetFileAttributesA(path("d").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(attributes("d"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(files, copy_file) {
+    put("a", std::string(3 << 20, 'q') + "end");  // more than one copy buffer
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(sentinel);
+    ASSERT_TRUE(CopyFileA(path("a").c_str(), path("b").c_str(), TRUE));
+    EXPECT_EQ(get("b"), get("a"));
+    EXPECT_EQ(attributes("b") & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));  // attributes travel along
+
+    SetLastError(sentinel);
+    EXPECT_FALSE(CopyFileA(path("a").c_str(), path("b").c_str(), TRUE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+
+    put("c", "old");
+    ASSERT_TRUE(CopyFileA(path("a").c_str(), path("c").c_str(), FALSE));
+    EXPECT_EQ(get("c").size(), size_t(3 << 20) + 3);
+
+    // Onto itself: refused, nothing lost.
+    put("d", "precious");
+    SetLastError(sentinel);
+    EXPECT_FALSE(CopyFileA(path("d").c_str(), path("d").c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(get("d"), "precious");
+
+    SetLastError(sentinel);
+    EXPECT_FALSE(CopyFileA(path("missing").c_str(), path("e").c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(attributes("e"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(files, move_file) {
+    put("a", "one");
+    put("b", "two");
+    SetLastError(sentinel);
+    EXPECT_FALSE(MoveFileExA(path("a").c_str(), path("b").c_str(), 0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(get("b"), "two");
+
+    ASSERT_TRUE(MoveFileExA(path("a").c_str(), path("b").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(get("b"), "one");
+    EXPECT_EQ(attributes("a"), INVALID_FILE_ATTRIBUTES);
+
+    ASSERT_TRUE(MoveFileExA(path("b").c_str(), path("c").c_str(), 0));
+    EXPECT_EQ(get("c"), "one");
+
+    SetLastError(sentinel);
+    EXPECT_FALSE(MoveFileExA(path("missing").c_str(), path("x").c_str(), 0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
