@@ -3,27 +3,22 @@
 #include "archive/digest.h"
 
 #include "platform/win32.h"
-#include "tessel/format.h"
 
 #include <wincrypt.h>
 
-#include <stdexcept>
 #include <string>
 
 namespace archive {
 namespace {
 
-[[noreturn]] void fail(const char* call) {
-    throw std::runtime_error(std::string(call) + " failed: " + tessel::format_error(GetLastError()));
-}
-
 // One verify-only provider for the process: acquiring it costs far more
-// than hashing a small record, and the reader hashes every record.
+// than hashing a small record, and the reader hashes every record. Null
+// when the system has none: then no digest can be computed.
 HCRYPTPROV provider() {
     static const HCRYPTPROV handle = [] {
         HCRYPTPROV acquired = 0;
         if (!CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
-            fail("CryptAcquireContext");
+            acquired = 0;
         return acquired;
     }();
     return handle;
@@ -33,21 +28,26 @@ HCRYPTHASH hash_of(void* state) { return reinterpret_cast<HCRYPTHASH>(state); }
 
 }  // namespace
 
+// A null state is a digest that failed: it stays failed and finishes empty.
 md5::md5() : state_(nullptr) {
     HCRYPTHASH hash = 0;
-    if (!CryptCreateHash(provider(), CALG_MD5, 0, 0, &hash)) fail("CryptCreateHash");
-    state_ = reinterpret_cast<void*>(hash);
+    if (provider() != 0 && CryptCreateHash(provider(), CALG_MD5, 0, 0, &hash)) state_ = reinterpret_cast<void*>(hash);
 }
 
-md5::~md5() { CryptDestroyHash(hash_of(state_)); }
+md5::~md5() {
+    if (state_ != nullptr) CryptDestroyHash(hash_of(state_));
+}
 
 void md5::update(const void* data, size_t size) {
     const BYTE* bytes = static_cast<const BYTE*>(data);
     // CryptHashData counts in DWORDs; feed very large inputs in slices.
     const size_t slice = size_t(1) << 30;
-    while (size != 0) {
+    while (size != 0 && state_ != nullptr) {
         const DWORD count = static_cast<DWORD>(size < slice ? size : slice);
-        if (!CryptHashData(hash_of(state_), bytes, count, 0)) fail("CryptHashData");
+        if (!CryptHashData(hash_of(state_), bytes, count, 0)) {
+            CryptDestroyHash(hash_of(state_));
+            state_ = nullptr;
+        }
         bytes += count;
         size -= count;
     }
@@ -56,7 +56,9 @@ void md5::update(const void* data, size_t size) {
 std::string md5::finish() {
     BYTE bytes[digest_size];
     DWORD length = sizeof(bytes);
-    if (!CryptGetHashParam(hash_of(state_), HP_HASHVAL, bytes, &length, 0)) fail("CryptGetHashParam");
+    if (state_ == nullptr || !CryptGetHashParam(hash_of(state_), HP_HASHVAL, bytes, &length, 0) ||
+        length != digest_size)
+        return std::string();
     return std::string(reinterpret_cast<const char*>(bytes), length);
 }
 

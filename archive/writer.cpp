@@ -96,6 +96,8 @@ void package_writer::finish_record(uint64_t offset, uint64_t length, const std::
         if (damage_->length) stored_length = *damage_->length;
         damage_.reset();
     }
+    if (digest.size() != digest_bytes)
+        throw package_error(std::string("the MD5 digest of the ") + role_name(role) + " cannot be computed");
     if (stored.size() != digest_bytes) throw package_error("a stored digest must be 16 bytes");
     const std::string trailer = encode_trailer(stored_length, stored);
     put(trailer.data(), trailer.size());

@@ -76,6 +76,10 @@ check "exit code" "$exit_code" 1
 check "working folder removed" "$(working_folders)" ""
 run "$packages/example.exe" ""
 check "a run that succeeds shows nothing" "$boxes/$exit_code" "/0"
+# Without the hash API's provider no digest can be computed: every record
+# fails its check, the tail record first.
+run "$packages/example.exe" "" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;rsaenh="
+check "a digest that cannot be computed does not match" "$boxes/$exit_code" "$invalid_box"$'\n'"$invalid_box/1"
 
 begin left_behind
 run "$packages/example.exe" "/s" QV_TEST_LEAVE_BEHIND=1
