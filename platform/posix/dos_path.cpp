@@ -6,38 +6,55 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 namespace qv_posix {
 namespace {
 
-std::string with_slashes(std::string path) {
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    return path;
+// Appends text with backslashes made slashes; false when it does not fit.
+bool append_with_slashes(const char* text, size_t length, char* out, size_t size, size_t& used) {
+    if (length >= size - used) return false;
+    for (size_t i = 0; i < length; ++i) out[used++] = text[i] == '\\' ? '/' : text[i];
+    out[used] = '\0';
+    return true;
 }
 
 }  // namespace
 
-bool to_posix_path(const std::string& dos_path, std::string& posix_path) {
-    if (dos_path.size() >= 2 && dos_path[1] == ':' && std::isalpha(static_cast<unsigned char>(dos_path[0]))) {
+bool to_posix_path(const char* dos_path, char* posix_path, size_t size) {
+    size_t used = 0;
+    if (size == 0) return false;
+    posix_path[0] = '\0';
+    const size_t length = std::strlen(dos_path);
+    bool fits = true;
+    if (length >= 2 && dos_path[1] == ':' && std::isalpha(static_cast<unsigned char>(dos_path[0]))) {
         const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(dos_path[0])));
-        std::string rest = with_slashes(dos_path.substr(2));
-        if (rest.empty() || rest[0] != '/') rest.insert(rest.begin(), '/');  // drive-relative: from its root
-        if (drive == 'Z') {
-            posix_path = rest;
-            return true;
-        }
         const char* drive_c = std::getenv("QV_DRIVE_C");
         if (drive == 'C' && drive_c != nullptr && *drive_c != '\0') {
-            std::string root = drive_c;
-            while (root.size() > 1 && root.back() == '/') root.pop_back();
-            posix_path = root == "/" ? rest : root + rest;
-            return true;
+            size_t root = std::strlen(drive_c);
+            while (root > 1 && drive_c[root - 1] == '/') --root;
+            if (!(root == 1 && drive_c[0] == '/')) fits = append_with_slashes(drive_c, root, posix_path, size, used);
+        } else if (drive != 'Z') {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return false;
         }
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return false;
+        // Drive-relative: from its root.
+        const char* rest = dos_path + 2;
+        if (fits && *rest != '\\' && *rest != '/') fits = append_with_slashes("/", 1, posix_path, size, used);
+        if (fits) fits = append_with_slashes(rest, length - 2, posix_path, size, used);
+    } else {
+        fits = append_with_slashes(dos_path, length, posix_path, size, used);
     }
-    posix_path = with_slashes(dos_path);
+    if (!fits) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return fits;
+}
+
+bool to_posix_path(const std::string& dos_path, std::string& posix_path) {
+    const char* drive_c = std::getenv("QV_DRIVE_C");
+    std::string buffer(dos_path.size() + (drive_c != nullptr ? std::strlen(drive_c) : 0) + 2, '\0');
+    if (!to_posix_path(dos_path.c_str(), &buffer[0], buffer.size())) return false;
+    buffer.resize(std::strlen(buffer.c_str()));
+    posix_path = buffer;
     return true;
 }
 

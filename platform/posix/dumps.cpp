@@ -4,7 +4,12 @@
 // Differs from Windows:
 // - the filter runs in a signal handler, on an alternate stack for every
 //   thread that installed a filter (other threads use their own stack, so a
-//   stack overflow there cannot be reported);
+//   stack overflow there cannot be reported); the layer's functions that
+//   write a dump work there without allocating or locking
+//   (internal/fatal_signal.h);
+// - a watchdog bounds the filter: when it has not returned 10 s after the
+//   first fatal signal, SIGALRM (on any thread that does not block it) ends
+//   the process with that signal's default action;
 // - the exception record maps the signal to the Win32 code (SIGSEGV an
 //   access violation or, next to the stack pointer, a stack overflow; SIGBUS
 //   misalignment or in-page error; SIGILL; SIGFPE by kind; SIGABRT
@@ -18,6 +23,7 @@
 //   while QV_NO_DBGHELP is set to anything but "" or "0".
 
 #include "platform/posix/internal/exception_context.h"
+#include "platform/posix/internal/fatal_signal.h"
 #include "platform/posix/internal/module.h"
 #include "platform/win32.h"
 
@@ -96,6 +102,48 @@ void fill_record(EXCEPTION_RECORD& record, int signal_number, const siginfo_t& i
     }
 }
 
+// The watchdog. Armed when a first thread enters the handler, disarmed when
+// the last one leaves it; the program's own alarm and SIGALRM handling are
+// put back then.
+const unsigned watchdog_seconds = 10;
+std::atomic<int> threads_in_handler(0);
+std::atomic<int> first_signal(0);
+struct sigaction program_alarm_action;
+unsigned program_alarm = 0;
+thread_local int filter_depth = 0;  // static TLS: reading it allocates nothing
+
+// Ends the process as the first fatal signal would have without a filter.
+void on_watchdog(int) {
+    const int signal_number = first_signal.load();
+    struct sigaction fallback;
+    std::memset(&fallback, 0, sizeof fallback);
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signal_number, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal_number);
+    _exit(128 + signal_number);  // not reached: the default action ends the process
+}
+
+void arm_watchdog(int signal_number) {
+    if (threads_in_handler.fetch_add(1) != 0) return;
+    first_signal.store(signal_number);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_watchdog;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, &program_alarm_action);
+    program_alarm = alarm(watchdog_seconds);
+}
+
+void disarm_watchdog() {
+    if (threads_in_handler.fetch_sub(1) != 1) return;
+    alarm(program_alarm);
+    sigaction(SIGALRM, &program_alarm_action, nullptr);
+}
+
 void give_back(int signal_number) {
     for (size_t i = 0; i < fatal_signal_count; ++i)
         if (fatal_signals[i] == signal_number) sigaction(signal_number, &previous_actions[i], nullptr);
@@ -106,12 +154,16 @@ void on_fatal_signal(int signal_number, siginfo_t* info, void* native_context) {
     LONG verdict = EXCEPTION_CONTINUE_SEARCH;
     const LPTOP_LEVEL_EXCEPTION_FILTER filter = top_level_filter.load();
     if (filter != nullptr) {
+        arm_watchdog(signal_number);
         EXCEPTION_RECORD record;
         fill_record(record, signal_number, *info, *static_cast<const ucontext_t*>(native_context));
         CONTEXT context = {static_cast<const ucontext_t*>(native_context)};
         EXCEPTION_POINTERS pointers = {&record, &context};
+        ++filter_depth;
         verdict = filter(&pointers);
+        --filter_depth;
         if (verdict == EXCEPTION_EXECUTE_HANDLER) _exit(static_cast<int>(record.ExceptionCode));
+        disarm_watchdog();
     }
     if (verdict != EXCEPTION_CONTINUE_EXECUTION) {
         give_back(signal_number);
@@ -170,10 +222,16 @@ bool debug_help_disabled() {
 
 }  // namespace
 
+bool qv_posix::in_fatal_signal() { return filter_depth > 0; }
+
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
     if (filter != nullptr) {
         static std::once_flag installed;
-        std::call_once(installed, install_signal_handlers);
+        std::call_once(installed, [] {
+            qv_posix::prepare_minidump();
+            qv_posix::prepare_file_writes();
+            install_signal_handlers();
+        });
         ensure_alternate_stack();
     }
     SetLastError(ERROR_SUCCESS);

@@ -13,21 +13,28 @@
 //   sets on every new or changed file: the bit is not stored, so clearing
 //   it has no effect (as under Wine);
 // - SIGXFSZ is ignored from the first write on, so that a write past the
-//   file size limit fails with an error instead of ending the process.
+//   file size limit fails with an error instead of ending the process;
+// - in a fatal-signal filter a file opened by CreateFileA is one of four
+//   objects in static storage outside the handle registry, so that opening,
+//   writing and closing it allocate and lock nothing (internal/fatal_signal.h).
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
+#include "platform/posix/internal/fatal_signal.h"
 #include "platform/posix/internal/file_object.h"
 #include "platform/win32.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,6 +42,46 @@
 namespace qv_posix {
 
 file_object::~file_object() { close(fd_); }
+
+namespace {
+
+// The files opened in a fatal-signal filter.
+struct signal_file_slot {
+    std::atomic<bool> taken{false};
+    alignas(file_object) unsigned char storage[sizeof(file_object)];
+    file_object* object() { return reinterpret_cast<file_object*>(storage); }
+};
+signal_file_slot signal_files[4];
+
+signal_file_slot* slot_of(HANDLE handle) {
+    for (signal_file_slot& slot : signal_files)
+        if (slot.taken.load() && static_cast<kernel_object*>(slot.object()) == handle) return &slot;
+    return nullptr;
+}
+
+}  // namespace
+
+HANDLE open_signal_file(int fd, bool can_read, bool can_write) {
+    for (signal_file_slot& slot : signal_files) {
+        bool free = false;
+        if (!slot.taken.compare_exchange_strong(free, true)) continue;
+        return (new (slot.storage) file_object(fd, can_read, can_write, kernel_object::unregistered))->handle();
+    }
+    return nullptr;
+}
+
+kernel_object* find_signal_file(HANDLE handle) {
+    signal_file_slot* slot = slot_of(handle);
+    return slot != nullptr ? slot->object() : nullptr;
+}
+
+bool close_signal_file(HANDLE handle) {
+    signal_file_slot* slot = slot_of(handle);
+    if (slot == nullptr) return false;
+    slot->object()->~file_object();
+    slot->taken.store(false);
+    return true;
+}
 
 namespace {
 
@@ -50,7 +97,7 @@ const int64_t four_gib = int64_t(1) << 32;
 // small folios, as cp's in-kernel copy does.
 const DWORD write_piece = 64 * 1024;
 
-bool posix_path_of(LPCSTR name, std::string& path) {
+bool valid_name(LPCSTR name) {
     if (name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -59,20 +106,29 @@ bool posix_path_of(LPCSTR name, std::string& path) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    return to_posix_path(name, path);
+    return true;
 }
+
+bool posix_path_of(LPCSTR name, std::string& path) { return valid_name(name) && to_posix_path(name, path); }
+
+// Without allocating: CreateFileA runs in fatal-signal filters too.
+bool posix_path_of(LPCSTR name, char* path, size_t size) { return valid_name(name) && to_posix_path(name, path, size); }
 
 // The last error for a failed call on path: ENOENT means a missing file
 // only when the folder that should hold it exists, as Windows tells the two
 // apart.
-void set_error_for(const std::string& path, int error_number) {
+void set_error_for(const char* path, int error_number) {
     if (error_number == ENOENT) {
-        std::string parent = path;
-        while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
-        const size_t slash = parent.rfind('/');
-        parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+        char parent[PATH_MAX];
+        size_t length = std::min(std::strlen(path), sizeof parent - 1);
+        std::memcpy(parent, path, length);
+        while (length > 1 && parent[length - 1] == '/') --length;
+        while (length > 0 && parent[length - 1] != '/') --length;
+        if (length == 0) parent[length++] = '.';
+        else if (length > 1) --length;  // the slash before the last name; the root keeps its own
+        parent[length] = '\0';
         struct stat status;
-        if (stat(parent.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        if (stat(parent, &status) != 0 || !S_ISDIR(status.st_mode)) {
             SetLastError(ERROR_PATH_NOT_FOUND);
             return;
         }
@@ -90,6 +146,12 @@ void ignore_file_size_signal() {
         if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
     });
 }
+
+}  // namespace
+
+void prepare_file_writes() { ignore_file_size_signal(); }
+
+namespace {
 
 // Opens path without creating it; EINTR is retried.
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
@@ -113,8 +175,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::string path;
-    if (!posix_path_of(name, path)) return INVALID_HANDLE_VALUE;
+    char path[PATH_MAX];
+    if (!posix_path_of(name, path, sizeof path)) return INVALID_HANDLE_VALUE;
 
     const bool can_read = (access & GENERIC_READ) != 0;
     const bool can_write = (access & GENERIC_WRITE) != 0;
@@ -125,10 +187,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     bool existed = false;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
-            fd = open_retrying(path.c_str(), mode_flags | O_CREAT | O_EXCL, create_mode);
+            fd = open_retrying(path, mode_flags | O_CREAT | O_EXCL, create_mode);
             if (fd >= 0 || errno != EEXIST || disposition == CREATE_NEW) break;
         }
-        fd = open_retrying(path.c_str(), mode_flags);
+        fd = open_retrying(path, mode_flags);
         existed = fd >= 0;
         // Removed between the two opens: create it after all.
         if (fd < 0 && errno == ENOENT && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) continue;
@@ -159,10 +221,16 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     }
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    file_object* file = new file_object(fd, can_read, can_write);
+    const HANDLE file = in_fatal_signal() ? open_signal_file(fd, can_read, can_write)
+                                          : (new file_object(fd, can_read, can_write))->handle();
+    if (file == nullptr) {
+        close(fd);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                          : ERROR_SUCCESS);
-    return file->handle();
+    return file;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distance_high, DWORD method) {
@@ -300,7 +368,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
     if (!posix_path_of(existing, from) || !posix_path_of(target, to)) return FALSE;
     const int source = open_retrying(from.c_str(), O_RDONLY);
     if (source < 0) {
-        set_error_for(from, errno);
+        set_error_for(from.c_str(), errno);
         return FALSE;
     }
     struct stat source_status;
@@ -331,7 +399,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
         const int error_number = errno;
         close(source);
         if (error_number == EEXIST) SetLastError(ERROR_FILE_EXISTS);
-        else set_error_for(to, error_number);
+        else set_error_for(to.c_str(), error_number);
         return FALSE;
     }
     ignore_file_size_signal();
@@ -386,7 +454,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     if (!posix_path_of(existing, from) || !posix_path_of(target, to)) return FALSE;
     struct stat source_status;
     if (lstat(from.c_str(), &source_status) != 0) {
-        set_error_for(from, errno);
+        set_error_for(from.c_str(), errno);
         return FALSE;
     }
     struct stat target_status;
@@ -405,7 +473,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     }
     if (rename(from.c_str(), to.c_str()) != 0) {
         if (errno != EXDEV) {
-            set_error_for(to, errno);
+            set_error_for(to.c_str(), errno);
             return FALSE;
         }
         if ((flags & MOVEFILE_COPY_ALLOWED) == 0 || S_ISDIR(source_status.st_mode)) {
@@ -428,7 +496,7 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     if (!posix_path_of(name, path)) return FALSE;
     struct stat status;
     if (lstat(path.c_str(), &status) != 0) {
-        set_error_for(path, errno);
+        set_error_for(path.c_str(), errno);
         return FALSE;
     }
     // Checked here rather than left to unlink, which lets root through.
@@ -437,7 +505,7 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
         return FALSE;
     }
     if (unlink(path.c_str()) != 0) {
-        set_error_for(path, errno);
+        set_error_for(path.c_str(), errno);
         return FALSE;
     }
     return TRUE;
@@ -453,7 +521,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
     if (!posix_path_of(name, path)) return FALSE;
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
-        set_error_for(path, errno);
+        set_error_for(path.c_str(), errno);
         return FALSE;
     }
     const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -478,7 +546,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     if (!posix_path_of(name, path)) return INVALID_FILE_ATTRIBUTES;
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
-        set_error_for(path, errno);
+        set_error_for(path.c_str(), errno);
         return INVALID_FILE_ATTRIBUTES;
     }
     if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;

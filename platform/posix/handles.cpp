@@ -2,6 +2,8 @@
 // Differs from Windows: handles are not inherited by child processes and
 // are not duplicated; a handle is the object's address.
 
+#include "platform/posix/internal/fatal_signal.h"
+#include "platform/posix/internal/file_object.h"
 #include "platform/posix/internal/kernel_object.h"
 #include "platform/win32.h"
 
@@ -29,6 +31,7 @@ kernel_object::kernel_object() {
 }
 
 kernel_object::~kernel_object() {
+    if (!registered_) return;
     std::lock_guard<std::mutex> hold(registry_lock());
     live_objects().erase(this);
 }
@@ -41,7 +44,13 @@ DWORD kernel_object::wait(DWORD) {
 void set_invalid_handle_error() { SetLastError(ERROR_INVALID_HANDLE); }
 
 kernel_object* lookup_handle(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(registry_lock());
+    if (kernel_object* file = find_signal_file(handle)) return file;
+    std::unique_lock<std::mutex> hold(registry_lock(), std::defer_lock);
+    if (!in_fatal_signal()) {
+        hold.lock();
+    } else if (!hold.try_lock()) {
+        return nullptr;  // the code that the fatal signal interrupted may hold it
+    }
     auto* object = static_cast<kernel_object*>(handle);
     return live_objects().count(object) != 0 ? object : nullptr;
 }
@@ -49,6 +58,7 @@ kernel_object* lookup_handle(HANDLE handle) {
 }  // namespace qv_posix
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (qv_posix::close_signal_file(handle)) return TRUE;
     qv_posix::kernel_object* object = qv_posix::lookup_handle(handle);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -14,14 +14,21 @@
 // - modules are the loaded ELF objects with their POSIX paths and, where
 //   they have one, their GNU build id in an ELF code-view record; the
 //   platform id is the one Linux minidump readers know (0x8201);
-// - a register context is written for x86-64 only (elsewhere its size is 0).
+// - a register context is written for x86-64 only (elsewhere its size is 0);
+// - inside a fatal-signal filter (internal/fatal_signal.h) the dump is built
+//   in memory mapped when the first filter was installed, from the modules
+//   and system facts gathered then: it allocates and locks nothing, and a
+//   module loaded later is missing from it. Called elsewhere, it gathers
+//   them afresh.
 
 #include "platform/posix/internal/exception_context.h"
+#include "platform/posix/internal/fatal_signal.h"
 #include "platform/win32.h"
 
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sys/mman.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -30,6 +37,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -64,17 +72,26 @@ const uintptr_t red_zone = 128;
 const uintptr_t red_zone = 0;
 #endif
 
-// The file image under construction; offsets into it are the format's RVAs.
+// The file image under construction, in a buffer of a fixed capacity that
+// was sized beforehand (image_capacity); offsets into it are the format's
+// RVAs. What would pass the capacity is not written, and the image fails.
 class image {
 public:
-    size_t size() const { return bytes_.size(); }
-    const uint8_t* data() const { return bytes_.data(); }
+    image(uint8_t* buffer, size_t capacity) : bytes_(buffer), capacity_(capacity) {}
+
+    size_t size() const { return size_; }
+    const uint8_t* data() const { return bytes_; }
+    bool failed() const { return failed_; }
 
     // Appends size zero bytes at a 4-byte boundary and returns their offset.
     size_t reserve(size_t size) {
-        bytes_.resize((bytes_.size() + 3) & ~size_t(3));
-        const size_t offset = bytes_.size();
-        bytes_.resize(offset + size);
+        const size_t offset = (size_ + 3) & ~size_t(3);
+        if (offset > capacity_ || size > capacity_ - offset) {
+            failed_ = true;
+            return capacity_;
+        }
+        std::memset(bytes_ + size_, 0, offset + size - size_);
+        size_ = offset + size;
         return offset;
     }
     size_t append(const void* data, size_t size) {
@@ -86,6 +103,7 @@ public:
     // address sanitizer, to which parts of a stack are off limits.
     __attribute__((no_sanitize_address)) size_t append_memory(uintptr_t address, size_t size) {
         const size_t offset = reserve(size);
+        if (failed_) return offset;
         const volatile uint8_t* source = reinterpret_cast<const volatile uint8_t*>(address);
         for (size_t i = 0; i < size; ++i) bytes_[offset + i] = source[i];
         return offset;
@@ -94,7 +112,7 @@ public:
     void put32(size_t offset, uint64_t value) { put(offset, value, 4); }
     void put64(size_t offset, uint64_t value) { put(offset, value, 8); }
     void put_bytes(size_t offset, const void* data, size_t size) {
-        if (size != 0) std::memcpy(&bytes_[offset], data, size);
+        if (size != 0 && fits(offset, size)) std::memcpy(bytes_ + offset, data, size);
     }
     void put_location(size_t offset, size_t data_size, size_t rva) {
         put32(offset, data_size);
@@ -110,11 +128,16 @@ public:
     }
 
 private:
+    bool fits(size_t offset, size_t size) const { return offset <= size_ && size <= size_ - offset; }
     void put(size_t offset, uint64_t value, size_t width) {
+        if (!fits(offset, width)) return;
         for (size_t i = 0; i < width; ++i) bytes_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
     }
 
-    std::vector<uint8_t> bytes_;
+    uint8_t* bytes_;
+    size_t capacity_;
+    size_t size_ = 0;
+    bool failed_ = false;
 };
 
 // File names are bytes; readers expect UTF-16. UTF-8 is decoded, any other
@@ -147,73 +170,67 @@ std::u16string to_utf16(const std::string& text) {
     return out;
 }
 
-std::string read_whole_file(const char* path) {
-    std::string text;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count <= 0) break;
-        text.append(buffer, static_cast<size_t>(count));
-    }
-    close(fd);
-    return text;
-}
-
-struct mapping {
-    uintptr_t start;
-    uintptr_t end;
-    bool readable;
-};
-
-std::vector<mapping> memory_map() {
-    std::vector<mapping> mappings;
-    const std::string text = read_whole_file("/proc/self/maps");
-    for (size_t line = 0; line < text.size();) {
-        size_t end_of_line = text.find('\n', line);
-        if (end_of_line == std::string::npos) end_of_line = text.size();
-        const char* p = text.c_str() + line;
-        char* next = nullptr;
-        mapping entry;
-        entry.start = static_cast<uintptr_t>(std::strtoull(p, &next, 16));
-        entry.end = static_cast<uintptr_t>(std::strtoull(next + 1, &next, 16));
-        entry.readable = next[1] == 'r';
-        mappings.push_back(entry);
-        line = end_of_line + 1;
-    }
-    return mappings;
-}
-
 // The stack memory to keep: from just below the stack pointer to the end of
 // its mapping. A pointer in the guard page (a stack overflow) keeps the
-// lowest part of the stack above it.
+// lowest part of the stack above it. /proc/self/maps is read in pieces into
+// a buffer on the stack, and only the start of each line is looked at.
 void stack_range(uintptr_t stack_pointer, uintptr_t& start, uintptr_t& end) {
     start = end = 0;
     if (stack_pointer == 0) return;
     const uintptr_t wanted = stack_pointer - red_zone;
-    const std::vector<mapping> mappings = memory_map();
-    for (const mapping& entry : mappings) {
-        if (!entry.readable) continue;
-        if (entry.start <= wanted && wanted < entry.end) {
-            start = wanted;
-            end = entry.end;
-            break;
-        }
-        if (entry.start > wanted && entry.start - wanted <= 64 * 1024) {
-            start = entry.start;
-            end = entry.end;
-            break;
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char piece[4096];
+    char line[96];  // "start-end perms", with room to spare
+    size_t used = 0;
+    bool found = false;
+    for (ssize_t count; !found && (count = read(fd, piece, sizeof piece)) > 0;) {
+        for (ssize_t i = 0; i < count && !found; ++i) {
+            if (piece[i] != '\n') {
+                if (used + 1 < sizeof line) line[used++] = piece[i];
+                continue;
+            }
+            line[used] = '\0';
+            used = 0;
+            char* next = nullptr;
+            const uintptr_t low = static_cast<uintptr_t>(std::strtoull(line, &next, 16));
+            if (*next != '-') continue;
+            const uintptr_t high = static_cast<uintptr_t>(std::strtoull(next + 1, &next, 16));
+            if (next[0] != ' ' || next[1] != 'r') continue;
+            if ((low <= wanted && wanted < high) || (low > wanted && low - wanted <= 64 * 1024)) {
+                start = std::max(low, wanted);
+                end = high;
+                found = true;
+            }
         }
     }
+    close(fd);
     end = std::min(end, start + stack_cap);
 }
 
 struct module_info {
     uint64_t base;
     uint64_t size;
-    std::string path;
+    std::u16string path;
     std::vector<uint8_t> build_id;
+};
+
+// What a dump holds that cannot be read safely at the time of a fault.
+struct system_facts {
+    uint32_t architecture = 0xFFFF;
+    uint32_t family = 0;
+    uint32_t model_and_stepping = 0;
+    uint32_t vendor[3] = {};
+    uint32_t signature = 0;  // cpuid 1: eax and edx
+    uint32_t features = 0;
+    uint32_t processors = 1;
+    uint32_t version[3] = {};  // of the kernel
+    std::u16string description;
+};
+
+struct dump_facts {
+    system_facts system;
+    std::vector<module_info> modules;
 };
 
 std::string executable_path() {
@@ -258,54 +275,68 @@ int add_module(dl_phdr_info* info, size_t, void* data) {
     const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     module.base = low & ~(page - 1);
     module.size = ((high + page - 1) & ~(page - 1)) - module.base;
-    module.path = info->dlpi_name != nullptr && info->dlpi_name[0] != '\0' ? info->dlpi_name : executable_path();
+    module.path = to_utf16(info->dlpi_name != nullptr && info->dlpi_name[0] != '\0' ? info->dlpi_name : executable_path());
     modules.push_back(module);
     return 0;
 }
 
-size_t append_system_info(image& dump) {
-    const size_t offset = dump.reserve(56);
-    uint32_t architecture = 0xFFFF;
+system_facts gather_system_facts() {
+    system_facts facts;
 #if defined(__x86_64__)
-    architecture = 9;
+    facts.architecture = 9;
 #elif defined(__i386__)
-    architecture = 0;
+    facts.architecture = 0;
 #elif defined(__aarch64__)
-    architecture = 12;
+    facts.architecture = 12;
 #endif
-    dump.put16(offset, architecture);
 #if defined(__x86_64__) || defined(__i386__)
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(0, &eax, &ebx, &ecx, &edx)) {
-        dump.put32(offset + 32, ebx);  // vendor id, three words
-        dump.put32(offset + 36, edx);
-        dump.put32(offset + 40, ecx);
+        facts.vendor[0] = ebx;
+        facts.vendor[1] = edx;
+        facts.vendor[2] = ecx;
     }
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
         uint32_t family = (eax >> 8) & 0xF;
         uint32_t model = (eax >> 4) & 0xF;
         if (family == 0xF) family += (eax >> 20) & 0xFF;
         if (family >= 0x6) model += ((eax >> 16) & 0xF) << 4;
-        dump.put16(offset + 2, family);
-        dump.put16(offset + 4, (model << 8) | (eax & 0xF));
-        dump.put32(offset + 44, eax);
-        dump.put32(offset + 48, edx);
+        facts.family = family;
+        facts.model_and_stepping = (model << 8) | (eax & 0xF);
+        facts.signature = eax;
+        facts.features = edx;
     }
 #endif
     const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-    dump.put16(offset + 6, static_cast<uint32_t>(std::min(std::max(processors, 1L), 255L)) | (1u << 8));
+    facts.processors = static_cast<uint32_t>(std::min(std::max(processors, 1L), 255L));
     struct utsname names;
-    std::string description;
     if (uname(&names) == 0) {
-        unsigned major = 0, minor = 0, build = 0;
-        std::sscanf(names.release, "%u.%u.%u", &major, &minor, &build);
-        dump.put32(offset + 8, major);
-        dump.put32(offset + 12, minor);
-        dump.put32(offset + 16, build);
-        description = std::string(names.sysname) + " " + names.release + " " + names.version + " " + names.machine;
+        std::sscanf(names.release, "%u.%u.%u", &facts.version[0], &facts.version[1], &facts.version[2]);
+        facts.description =
+            to_utf16(std::string(names.sysname) + " " + names.release + " " + names.version + " " + names.machine);
     }
+    return facts;
+}
+
+dump_facts gather_facts() {
+    dump_facts facts;
+    facts.system = gather_system_facts();
+    dl_iterate_phdr(add_module, &facts.modules);
+    return facts;
+}
+
+size_t append_system_info(image& dump, const system_facts& facts) {
+    const size_t offset = dump.reserve(56);
+    dump.put16(offset, facts.architecture);
+    dump.put16(offset + 2, facts.family);
+    dump.put16(offset + 4, facts.model_and_stepping);
+    dump.put16(offset + 6, facts.processors | (1u << 8));
+    for (int i = 0; i < 3; ++i) dump.put32(offset + 8 + 4 * i, facts.version[i]);
     dump.put32(offset + 20, linux_platform_id);
-    const size_t text = dump.append_string(to_utf16(description));
+    for (int i = 0; i < 3; ++i) dump.put32(offset + 32 + 4 * i, facts.vendor[i]);
+    dump.put32(offset + 44, facts.signature);
+    dump.put32(offset + 48, facts.features);
+    const size_t text = dump.append_string(facts.description);
     dump.put32(offset + 24, text);
     return offset;
 }
@@ -353,41 +384,17 @@ size_t append_context(image& dump, const ucontext_t& context, size_t& size) {
 // Apart, since getcontext returns twice.
 __attribute__((noinline)) void capture_own_context(ucontext_t& context) { getcontext(&context); }
 
-}  // namespace
+// The most a dump of these facts can take, alignment included.
+size_t image_capacity(const dump_facts& facts) {
+    size_t size = header_size + 6 * directory_entry_size + 56 + 4 + 2 * facts.system.description.size() + 2 + 24 +
+                  amd64_context_size + stack_cap + 4 + thread_size + 4 + facts.modules.size() * module_size + 4 +
+                  memory_descriptor_size + 168;
+    for (const module_info& module : facts.modules) size += 4 + 2 * module.path.size() + 2 + 4 + module.build_id.size();
+    return size + 4 * (16 + 2 * facts.modules.size());  // each piece starts at a 4-byte boundary
+}
 
-BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MINIDUMP_TYPE dump_type,
-                              PMINIDUMP_EXCEPTION_INFORMATION exception_information,
-                              PMINIDUMP_USER_STREAM_INFORMATION user_streams,
-                              PMINIDUMP_CALLBACK_INFORMATION callback) {
-    if (process != GetCurrentProcess() || process_id != GetCurrentProcessId()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (dump_type != MiniDumpNormal || user_streams != nullptr || callback != nullptr) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    const EXCEPTION_POINTERS* pointers =
-        exception_information != nullptr ? exception_information->ExceptionPointers : nullptr;
-    if (exception_information != nullptr && (pointers == nullptr || pointers->ExceptionRecord == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-
-    // The registers: as the signal delivered them, or the caller's own.
-    ucontext_t own_context;
-    const ucontext_t* context = nullptr;
-    if (pointers != nullptr && pointers->ContextRecord != nullptr) context = pointers->ContextRecord->native;
-    if (context == nullptr) {
-        capture_own_context(own_context);
-        context = &own_context;
-    }
-    const DWORD thread_id = exception_information != nullptr ? exception_information->ThreadId : GetCurrentThreadId();
-
-    std::vector<module_info> modules;
-    dl_iterate_phdr(add_module, &modules);
-
-    image dump;
+void build_dump(image& dump, const dump_facts& facts, const ucontext_t& context, DWORD thread_id,
+                const EXCEPTION_POINTERS* pointers) {
     const uint32_t stream_count = pointers != nullptr ? 6 : 5;
     dump.reserve(header_size);
     const size_t directory = dump.reserve(stream_count * directory_entry_size);
@@ -398,14 +405,14 @@ BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MIN
         entry += directory_entry_size;
     };
 
-    add_stream(system_info_stream, append_system_info(dump), 56);
+    add_stream(system_info_stream, append_system_info(dump, facts.system), 56);
     add_stream(misc_info_stream, append_misc_info(dump), 24);
 
     size_t context_size = 0;
-    const size_t context_rva = append_context(dump, *context, context_size);
+    const size_t context_rva = append_context(dump, context, context_size);
     uintptr_t stack_start = 0;
     uintptr_t stack_end = 0;
-    stack_range(qv_posix::stack_pointer(*context), stack_start, stack_end);
+    stack_range(qv_posix::stack_pointer(context), stack_start, stack_end);
     const size_t stack_rva = dump.append_memory(stack_start, stack_end - stack_start);
 
     size_t offset = dump.reserve(4 + thread_size);
@@ -417,13 +424,14 @@ BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MIN
     dump.put_location(offset + 4 + 40, context_size, context_rva);
     add_stream(thread_list_stream, offset, 4 + thread_size);
 
+    const std::vector<module_info>& modules = facts.modules;
     offset = dump.reserve(4 + modules.size() * module_size);
     dump.put32(offset, modules.size());
     for (size_t i = 0; i < modules.size(); ++i) {
         const size_t record = offset + 4 + i * module_size;
         dump.put64(record, modules[i].base);
         dump.put32(record + 8, modules[i].size);
-        dump.put32(record + 20, dump.append_string(to_utf16(modules[i].path)));
+        dump.put32(record + 20, dump.append_string(modules[i].path));
         if (!modules[i].build_id.empty()) {
             const size_t code_view = dump.reserve(4 + modules[i].build_id.size());
             dump.put32(code_view, elf_code_view_signature);
@@ -459,7 +467,13 @@ BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MIN
     dump.put32(8, stream_count);
     dump.put32(12, directory);
     dump.put32(20, static_cast<uint64_t>(std::time(nullptr)));
+}
 
+BOOL write_image(HANDLE file, const image& dump) {
+    if (dump.failed()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return FALSE;
     DWORD written = 0;
     if (!WriteFile(file, dump.data(), static_cast<DWORD>(dump.size()), &written, nullptr)) return FALSE;
@@ -470,4 +484,70 @@ BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MIN
     if (!SetEndOfFile(file)) return FALSE;
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+// For dumps from a fatal-signal filter: the facts and the image's memory,
+// made when the first filter was installed; one dump at a time uses them.
+const dump_facts* prepared_facts = nullptr;
+uint8_t* prepared_memory = nullptr;
+size_t prepared_capacity = 0;
+std::atomic<bool> prepared_in_use(false);
+
+}  // namespace
+
+void qv_posix::prepare_minidump() {
+    const dump_facts* facts = new dump_facts(gather_facts());  // lives until exit
+    const size_t capacity = image_capacity(*facts);
+    void* memory = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return;
+    prepared_memory = static_cast<uint8_t*>(memory);
+    prepared_capacity = capacity;
+    prepared_facts = facts;
+}
+
+BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MINIDUMP_TYPE dump_type,
+                              PMINIDUMP_EXCEPTION_INFORMATION exception_information,
+                              PMINIDUMP_USER_STREAM_INFORMATION user_streams,
+                              PMINIDUMP_CALLBACK_INFORMATION callback) {
+    if (process != GetCurrentProcess() || process_id != GetCurrentProcessId()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (dump_type != MiniDumpNormal || user_streams != nullptr || callback != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    const EXCEPTION_POINTERS* pointers =
+        exception_information != nullptr ? exception_information->ExceptionPointers : nullptr;
+    if (exception_information != nullptr && (pointers == nullptr || pointers->ExceptionRecord == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+
+    // The registers: as the signal delivered them, or the caller's own.
+    ucontext_t own_context;
+    const ucontext_t* context = nullptr;
+    if (pointers != nullptr && pointers->ContextRecord != nullptr) context = pointers->ContextRecord->native;
+    if (context == nullptr) {
+        capture_own_context(own_context);
+        context = &own_context;
+    }
+    const DWORD thread_id = exception_information != nullptr ? exception_information->ThreadId : GetCurrentThreadId();
+
+    if (!qv_posix::in_fatal_signal()) {
+        const dump_facts facts = gather_facts();
+        std::vector<uint8_t> memory(image_capacity(facts));
+        image dump(memory.data(), memory.size());
+        build_dump(dump, facts, *context, thread_id, pointers);
+        return write_image(file, dump);
+    }
+    if (prepared_facts == nullptr || prepared_in_use.exchange(true)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    image dump(prepared_memory, prepared_capacity);
+    build_dump(dump, *prepared_facts, *context, thread_id, pointers);
+    const BOOL written = write_image(file, dump);
+    prepared_in_use.store(false);
+    return written;
 }

@@ -7,13 +7,18 @@
 #include "tessel/unicode/unicode.h"
 #include "tests/support/minidump_reader.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/timed_child.h"
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +172,68 @@ TEST_F(CrashDumpTest, ThreadsFailingTogetherTakeTurnsOnTheOneFile) {
     EXPECT_EQ(dump.exception.code, 0xC0000005u);
     ASSERT_EQ(dump.threads.size(), 1u);
     EXPECT_EQ(dump.threads[0].id, dump.exception.thread_id);
+}
+
+// A fault that interrupts the heap with its lock held: the writer allocates
+// nothing, so the dump is written and the process ends with the signal, well
+// before the filter's watchdog (10 s) would end it.
+class CrashInTheHeap : public CrashDumpTest {
+protected:
+    template <class Fault>
+    void expect_dump_and_death_by(int signal_number, DWORD code, Fault fault) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::optional<int> status = qv_test::run_child_within(std::chrono::seconds(30), [&] {
+            config::init_from_resources(nullptr);
+            // With a second thread the heap takes its lock.
+            std::thread([] {}).join();
+            fault();
+        });
+        ASSERT_TRUE(status.has_value()) << "the process hung";
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        if (signal_number == SIGSEGV) EXPECT_TRUE(died_of_segv(*status)) << *status;
+        else EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal_number) << *status;
+        const std::vector<std::string> files = dump_files();
+        ASSERT_EQ(files.size(), 1u);
+        const qv_test::minidump::file dump = qv_test::minidump::parse_file(dumps() + "/" + files[0]);
+        EXPECT_EQ(dump.exception.code, code);
+    }
+};
+
+TEST_F(CrashInTheHeap, TheCLibraryAbortingOverADamagedChunk) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's heap replaces the C library's";
+#else
+    expect_dump_and_death_by(SIGABRT, 0x40000015u, [] {
+        char* block = static_cast<char*>(std::malloc(4096));
+        void* next = std::malloc(4096);
+        // The size of the chunk behind: free() finds it in use by no one.
+        std::memset(block + malloc_usable_size(block), 0, sizeof(size_t));
+        std::free(block);
+        std::free(next);
+    });
+#endif
+}
+
+TEST_F(CrashInTheHeap, SegvSentToAThreadBusyInMalloc) {
+    expect_dump_and_death_by(SIGSEGV, 0xC0000005u, [] {
+        std::atomic<bool> busy(false);
+        std::thread allocating([&] {
+            // Blocks beyond the per-thread cache, freed in a scattered
+            // order: most of the time goes to the heap's binning, under its
+            // lock.
+            static void* live[4096] = {};
+            busy = true;
+            for (size_t i = 0;; ++i) {
+                void*& block = live[i * 2654435761u % 4096];
+                std::free(block);
+                block = std::malloc(1100 + i * 7919 % 3000);
+            }
+        });
+        while (!busy) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pthread_kill(allocating.native_handle(), SIGSEGV);
+        allocating.join();
+    });
 }
 
 TEST_F(CrashDumpTest, AFolderWordOutsideTheAnsiCodePageStopsTheInstallation) {

@@ -4,6 +4,7 @@
 #include "platform/win32.h"
 #include "tests/support/minidump_reader.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/timed_child.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -118,6 +121,23 @@ TEST(UnhandledExceptionFilter, TheFiltersAnswerDecidesWhatFollows) {
             _exit(before == nullptr && SetUnhandledExceptionFilter(nullptr) == resume ? resumed : 99);
         },
         testing::ExitedWithCode(2), "");
+}
+
+LONG WINAPI never_return(EXCEPTION_POINTERS*) {
+    for (;;) pause();
+}
+
+// A filter that cannot finish is cut off: the process ends with its signal.
+TEST(UnhandledExceptionFilter, AFilterThatDoesNotReturnIsEndedByTheWatchdog) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<int> status = qv_test::run_child_within(std::chrono::seconds(30), [] {
+        alarm(60);  // the program's own alarm gives way
+        SetUnhandledExceptionFilter(never_return);
+        std::abort();
+    });
+    ASSERT_TRUE(status.has_value()) << "the process hung";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGABRT) << *status;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
 }
 
 TEST(DebugHelpLibrary, LoadsCountsAndHandsOutMiniDumpWriteDump) {

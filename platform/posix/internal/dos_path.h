@@ -10,6 +10,9 @@ namespace qv_posix {
 // The POSIX path for a DOS-style path. Returns false (last error
 // ERROR_PATH_NOT_FOUND) for a drive that is not mapped.
 bool to_posix_path(const std::string& dos_path, std::string& posix_path);
+// The same into a buffer of size bytes, allocating nothing; a path that
+// does not fit fails with ERROR_FILENAME_EXCED_RANGE.
+bool to_posix_path(const char* dos_path, char* posix_path, size_t size);
 
 // "Z:" followed by the absolute POSIX path with backslashes.
 std::string to_dos_path(const std::string& posix_path);

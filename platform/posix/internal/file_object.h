@@ -10,6 +10,8 @@ namespace qv_posix {
 class file_object : public kernel_object {
 public:
     file_object(int fd, bool can_read, bool can_write) : fd_(fd), can_read_(can_read), can_write_(can_write) {}
+    file_object(int fd, bool can_read, bool can_write, unregistered_t)
+        : kernel_object(unregistered), fd_(fd), can_read_(can_read), can_write_(can_write) {}
     ~file_object() override;
 
     int fd() const { return fd_; }
@@ -21,5 +23,12 @@ private:
     bool can_read_;
     bool can_write_;
 };
+
+// The files opened in a fatal-signal filter (files.cpp): in static storage,
+// outside the registry. open_signal_file returns null when all are taken;
+// the handle functions find and close them without the registry's lock.
+HANDLE open_signal_file(int fd, bool can_read, bool can_write);
+kernel_object* find_signal_file(HANDLE handle);
+bool close_signal_file(HANDLE handle);
 
 }  // namespace qv_posix

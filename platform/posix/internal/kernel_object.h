@@ -12,6 +12,10 @@ namespace qv_posix {
 class kernel_object {
 public:
     kernel_object();
+    // For objects the registry does not hold (see file_object.h).
+    struct unregistered_t {};
+    static constexpr unregistered_t unregistered{};
+    explicit kernel_object(unregistered_t) : registered_(false) {}
     virtual ~kernel_object();
     kernel_object(const kernel_object&) = delete;
     kernel_object& operator=(const kernel_object&) = delete;
@@ -20,10 +24,14 @@ public:
     virtual DWORD wait(DWORD milliseconds);
 
     HANDLE handle() { return static_cast<HANDLE>(this); }
+
+private:
+    bool registered_ = true;
 };
 
 // The live object behind a handle, or null (last error ERROR_INVALID_HANDLE)
-// when the handle is not one of ours or not of type T.
+// when the handle is not one of ours or not of type T. In a fatal-signal
+// filter the registry is looked at only when its lock is free.
 kernel_object* lookup_handle(HANDLE handle);
 void set_invalid_handle_error();
 
