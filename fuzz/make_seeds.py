@@ -102,6 +102,39 @@ REGISTRY = {
 }
 
 
+def pe_image(plus=False, data=b"x" * 100):
+    """A PE32 (or PE32+) image: 512 bytes of headers and one section."""
+    optional_size = 240 if plus else 224
+    out = bytearray(512)
+    out[0:2] = b"MZ"
+    struct.pack_into("<I", out, 0x3C, 64)
+    out[64:68] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", out, 68, 0x14C, 1, 0, 0, 0, optional_size, 0x102)
+    struct.pack_into("<H", out, 88, 0x20B if plus else 0x10B)
+    struct.pack_into("<II", out, 88 + 60, 512, 0x1234)  # headers' size, checksum
+    struct.pack_into("<I", out, 88 + (108 if plus else 92), 16)
+    table = 88 + optional_size
+    out[table:table + 8] = b".text\0\0\0"
+    struct.pack_into("<II", out, table + 16, len(data), 512)
+    return bytes(out) + data
+
+
+def signed(image):
+    padded = image + bytes((8 - len(image) % 8) % 8)
+    table = struct.pack("<IHH", 24, 0x200, 2) + b"s" * 16
+    out = bytearray(padded)
+    struct.pack_into("<II", out, 88 + 96 + 32, len(padded), len(table))
+    return bytes(out) + table
+
+
+PE_HEADER = {
+    "pe32": pe_image(),
+    "pe32-plus": pe_image(plus=True),
+    "signed": signed(pe_image()),
+    "truncated": pe_image()[:300],
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
@@ -114,3 +147,4 @@ if __name__ == "__main__":
     write("archive_fuzzer", ARCHIVE)
     write("command_line_fuzzer", COMMAND_LINE)
     write("registry_fuzzer", REGISTRY)
+    write("pe_header_fuzzer", PE_HEADER)
