@@ -325,7 +325,8 @@ def main():
     rng = random.Random(20240611)
     with tempfile.TemporaryDirectory() as folder:
         check = Check(qvpack, folder)
-        stub = b"MZ" + random_bytes(rng, 998)
+        # Not a PE image ("MZ"), which qvpack would cut to its sections: carried whole.
+        stub = b"\x7fELF" + random_bytes(rng, 996)
 
         # Packages written here, read by qvpack; sound and damaged.
         fixed = [

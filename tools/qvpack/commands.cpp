@@ -2,6 +2,8 @@
 
 #include "tools/qvpack/commands.h"
 
+#include "tools/qvpack/signing.h"
+
 #include "archive/layout.h"
 #include "archive/walk.h"
 #include "archive/writer.h"
@@ -76,10 +78,11 @@ public:
     void on_record(const archive::record_info& info, std::string_view, archive::record_role role) override {
         last_ = info;
         last_role_ = archive::role_name(role);
+        if (role != archive::record_role::tail) last_role_ += " record";  // the tail's role names it already
         ++records_;
     }
     void on_mismatch() override {
-        reason_ = "the " + last_role_ + " record at offset " + offset_text(last_.offset) + " fails its digest";
+        reason_ = "the " + last_role_ + " at offset " + offset_text(last_.offset) + " fails its digest";
     }
     void on_failure() override {
         const std::string end = records_ == 0 ? "the tail record's end" : "offset " + offset_text(last_.offset);
@@ -150,6 +153,19 @@ private:
     uint32_t size_;
 };
 
+// The launcher takes the marker nearest the end of the file for the tail
+// record: none may lie behind the one written (in a trailer, or across
+// the tail record's end).
+void refuse_marker_behind_tail(const std::string& package_path, const archive::written_record& tail,
+                               const std::string& trailer_path) {
+    open_package package(package_path);
+    uint32_t found_end = 0;
+    const uint64_t tail_end = tail.offset + tail.length + archive::trailer_size;
+    if (archive::find_tail(package.get(), &found_end) && found_end == tail_end) return;
+    throw archive::package_error("the trailer " + trailer_path + " holds the marker text \"" +
+                                 std::string(archive::tail_marker) + "\": the launcher would take it for the tail record");
+}
+
 archive::walk_result walk_package(const open_package& package, archive::walk_observer& observer, std::string& reason,
                                   const archive::walk_options& options = archive::walk_options(),
                                   uint32_t* tail_end = nullptr) {
@@ -198,12 +214,15 @@ int build(const build_plan& plan, const std::string& output, bool show_progress)
             if (size != uintmax_t(-1)) total += size;
         }
     progress_meter meter("building", total, show_progress);
+    const std::optional<std::string> pe_image =
+        carried_pe_image(plan.stub_path, packaged ? packaged->image_length : uint64_t(stub_size));
 
     const std::string partial = output + ".qvpack-partial";
     try {
         archive::package_writer writer(partial);
         writer.on_progress(&progress_meter::callback, &meter);
-        if (packaged) writer.add_stub_prefix(plan.stub_path, packaged->image_length, stub_file_name);
+        if (pe_image) writer.add_stub_data(*pe_image, stub_file_name);
+        else if (packaged) writer.add_stub_prefix(plan.stub_path, packaged->image_length, stub_file_name);
         else writer.add_stub(plan.stub_path, stub_file_name);
         for (const group& item : plan.groups) {
             if (item.kind == group::file) writer.add_file(item.name, item.text, item.path);
@@ -213,6 +232,7 @@ int build(const build_plan& plan, const std::string& output, bool show_progress)
         if (plan.alignment != 0) writer.align(plan.alignment);
         if (!plan.trailer_path.empty()) writer.add_trailing_file(plan.trailer_path);
         writer.close();
+        refuse_marker_behind_tail(partial, writer.records().back(), plan.trailer_path);
         // A package is run: it keeps the launcher's permissions.
         const fs::perms stub_permissions = fs::status(plan.stub_path, ignored).permissions();
         if (stub_permissions != fs::perms::unknown) fs::permissions(partial, stub_permissions, ignored);
@@ -223,6 +243,9 @@ int build(const build_plan& plan, const std::string& output, bool show_progress)
     } catch (const fs::filesystem_error& error) {
         fs::remove(partial, ignored);
         throw archive::package_error("cannot write " + output + ": " + error.code().message());
+    } catch (...) {
+        fs::remove(partial, ignored);
+        throw;
     }
     return 0;
 }
@@ -257,22 +280,33 @@ int list(const std::string& path, std::ostream& out) {
                               archive::role_name(entry.role))
             << entry.preview << "\n";
     }
-    if (tail_end <= package.size())
+    if (tail_end <= package.size()) {
         out << "tail record ends at " << tail_end << "; " << package.size() - tail_end << " bytes behind it\n";
-    else
+        list_behind_tail(path, package_certificate_directory(path, package.size()), tail_end, package.size(), out);
+    } else {
         out << "tail record would end at " << tail_end << ", behind the end of the file (" << package.size() << ")\n";
+    }
 
     std::string verdict;
-    out << (verify(path, verdict) == 0 ? "valid" : "invalid: " + verdict) << "\n";
+    bool is_signed = false;
+    out << (verify(path, verdict, &is_signed) == 0 ? is_signed ? "valid, signed" : "valid, not signed"
+                                                    : "invalid: " + verdict)
+        << "\n";
     return 0;
 }
 
-int verify(const std::string& path, std::string& reason) {
+int verify(const std::string& path, std::string& reason, bool* is_signed) {
+    reason.clear();
     open_package package(path);
     checking_walk walk;
-    const archive::walk_result result = walk_package(package, walk, reason);
+    uint32_t tail_end = 0;
+    const archive::walk_result result = walk_package(package, walk, reason, archive::walk_options(), &tail_end);
     if (!reason.empty()) return 1;
     reason = walk.verdict(result);
+    if (!reason.empty()) return 1;
+    const certificate_directory directory = package_certificate_directory(path, package.size());
+    if (is_signed != nullptr) *is_signed = directory.present;
+    reason = certificate_directory_fault(directory, tail_end, package.size());
     return reason.empty() ? 0 : 1;
 }
 
@@ -280,12 +314,17 @@ int extract(const std::string& path, const std::string& folder, std::ostream& ou
             bool show_progress) {
     std::error_code error;
     if (!fs::is_directory(folder, error)) throw archive::package_error("no folder " + folder);
+    reason.clear();
     open_package package(path);
     progress_meter meter("extracting", package.size(), show_progress);
     extracting_walk walk(folder, meter, package.size());
     const archive::walk_result result = walk_package(package, walk, reason);
     if (!reason.empty()) return 1;
-    for (const std::string& name : walk.values()) out << "value " << quote(name) << " " << quote(walk.value(name)) << "\n";
+    for (const std::string& name : walk.values()) {
+        if (name == "source" || name == "commandline")
+            out << "# no effect: the launcher enters its own " << quote(name) << " before it reads the archive\n";
+        out << "value " << quote(name) << " " << quote(walk.value(name)) << "\n";
+    }
     reason = walk.verdict(result);
     return reason.empty() ? 0 : 1;
 }

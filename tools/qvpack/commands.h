@@ -15,13 +15,16 @@ namespace qvpack {
 // input may be the output and a failed build leaves nothing behind).
 int build(const build_plan& plan, const std::string& output, bool show_progress);
 
-// Every record the launcher's walk reads, in file order, and the bytes
+// Every record the launcher's walk reads, in file order, and what lies
 // behind the tail record.
 int list(const std::string& package, std::ostream& out);
 
 // 0 exactly when the launcher's reader would leave the archive valid and
-// extract every file; otherwise reason receives one line and 1 is returned.
-int verify(const std::string& package, std::string& reason);
+// extract every file and, in a signed package, the certificate directory
+// describes the table at the end of the file; otherwise reason receives
+// one line and 1 is returned. is_signed tells whether the package carries
+// a certificate directory.
+int verify(const std::string& package, std::string& reason, bool* is_signed = nullptr);
 
 // Writes the packed files into folder and prints the values; 1 with a
 // reason when the reader would not have extracted everything.

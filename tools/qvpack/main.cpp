@@ -27,7 +27,9 @@ const char help[] =
     "build    writes a package: the launcher image (from LAUNCHER, or from the package\n"
     "         LAUNCHER already is), then the file and value groups in the order given,\n"
     "         then the tail record; --align N adds zero bytes up to a multiple of N and\n"
-    "         --trailer appends a file's bytes behind the archive.\n"
+    "         --trailer appends a file's bytes behind the archive (never the marker text).\n"
+    "         A PE launcher image is carried up to the end of its last section: a signed\n"
+    "         launcher's certificate table is left out and its directory cleared.\n"
     "         A manifest names the same, one per line:\n"
     "           stub PATH [FILE-NAME]\n"
     "           file NAME FILE-NAME PATH\n"
@@ -38,9 +40,13 @@ const char help[] =
     "         escapes \\\\ \\\" \\t \\r \\n \\xHH. Lines starting with # are comments;\n"
     "         relative paths are taken from the manifest's folder.\n"
     "list     every record the launcher reads, in file order, with its offset, length,\n"
-    "         digest check, role and payload, and the bytes behind the tail record.\n"
+    "         digest check, role and payload, and what lies behind the tail record:\n"
+    "         alignment zeros, the certificate table signing appended, other bytes.\n"
     "verify   exit 0 when the launcher would take the archive as valid and extract\n"
-    "         every file; otherwise one line saying why, and exit 1.\n"
+    "         every file and a signed package's certificate directory describes the\n"
+    "         table at the end of the file; says whether it is signed. Otherwise one\n"
+    "         line saying why, and exit 1. The signature itself is checked by the\n"
+    "         signing tool (osslsigncode verify, signtool verify).\n"
     "extract  writes the packed files into FOLDER and prints the values.\n"
     "\n"
     "Exit codes: 0 done, 1 the package or an input is bad, 2 wrong usage.\n";
@@ -123,9 +129,10 @@ int run(const std::vector<std::string>& args) {
         if (rest.size() != 1) throw usage_error{command + " takes one PACKAGE"};
         if (command == "list") return qvpack::list(rest[0], std::cout);
         std::string reason;
-        const int code = qvpack::verify(rest[0], reason);
+        bool is_signed = false;
+        const int code = qvpack::verify(rest[0], reason, &is_signed);
         if (code != 0) std::cerr << "qvpack: " << rest[0] << ": " << reason << "\n";
-        else std::cout << rest[0] << ": valid\n";
+        else std::cout << rest[0] << (is_signed ? ": valid, signed\n" : ": valid, not signed\n");
         return code;
     }
     if (command == "extract") {

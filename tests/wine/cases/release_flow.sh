@@ -18,22 +18,34 @@ printf 'installed by the test product\r\n' > "$case_dir/readme.txt"
 step=$(date +%s.%N)
 (cd "$case_dir" && wixl -D ProductName="$product" -o product.msi "$root/tests/wine/product/product.wxs")
 msi_time=$(elapsed "$step")
-step=$(date +%s.%N)
-"$qvpack" build -o "$case_dir/unsigned.exe" --stub "$launcher" --file installer32 setup.exe "$setup_exe" \
-    --file product product.msi "$case_dir/product.msi" "${example_values[@]}" --value msilog ON >/dev/null
-build_time=$(elapsed "$step")
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$case_dir/key.pem" -out "$case_dir/certificate.pem" -days 2 \
     -subj "/CN=$product test publisher" >/dev/null 2>&1
+sign() {
+    osslsigncode sign -certs "$case_dir/certificate.pem" -key "$case_dir/key.pem" -n "$product" -in "$1" -out "$2" \
+        >/dev/null
+}
+# Built from a signed launcher, as a publisher who signs every binary has:
+# the stub is the launcher image as it was before signing.
+sign "$launcher" "$case_dir/signed-launcher.exe"
 step=$(date +%s.%N)
-osslsigncode sign -certs "$case_dir/certificate.pem" -key "$case_dir/key.pem" -n "$product" \
-    -in "$case_dir/unsigned.exe" -out "$case_dir/package.exe" >/dev/null
+"$qvpack" build -o "$case_dir/unsigned.exe" --stub "$case_dir/signed-launcher.exe" --file installer32 setup.exe \
+    "$setup_exe" --file product product.msi "$case_dir/product.msi" "${example_values[@]}" --value msilog ON >/dev/null
+build_time=$(elapsed "$step")
+step=$(date +%s.%N)
+sign "$case_dir/unsigned.exe" "$case_dir/package.exe"
 sign_time=$(elapsed "$step")
 echo "wine suite: release flow: MSI built in $msi_time s, package in $build_time s, signed in $sign_time s"
 signed="$case_dir/package.exe"
+check_true "the stub data is the launcher image without the signature" \
+    cmp -s "$launcher" <(head -c "$(stat -c %s "$launcher")" "$case_dir/unsigned.exe")
+check "qvpack verify before signing" "$("$qvpack" verify "$case_dir/unsigned.exe" 2>&1)" \
+    "$case_dir/unsigned.exe: valid, not signed"
 signature_verifies() { osslsigncode verify -CAfile "$case_dir/certificate.pem" -in "$1" >/dev/null 2>&1; }
 signature_fails() { ! signature_verifies "$1"; }
 check_true "osslsigncode verifies the signed package" signature_verifies "$signed"
-check "qvpack verify: valid" "$("$qvpack" verify "$signed" 2>&1)" "$signed: valid"
+check "qvpack verify after" "$("$qvpack" verify "$signed" 2>&1)" "$signed: valid, signed"
+check_true "qvpack list shows the certificate table" \
+    grep -q 'certificate table: the directory says .*(PKCS#7 signed data)$' <("$qvpack" list "$signed")
 
 # One byte of the packed MSI changed: the signature and the archive break.
 cp "$signed" "$case_dir/tampered.exe"
