@@ -2,12 +2,15 @@
 // in the Windows runtime's printf dialect. The format is walked here, one
 // conversion at a time: numbers are rendered by the C library's snprintf,
 // strings and characters by hand, so that narrow text in a wide format and
-// wide text in a narrow one cross through the ANSI code page (as the Windows
-// runtime converts with its code page) and never through the C library's
-// locale.
+// wide text in a narrow one cross as the Windows runtime makes them cross
+// in its "C" locale (byte N is U+00NN), never through the C library's
+// locale or the ANSI code page. A wide string with a character beyond
+// U+00FF fails the call; such a character alone is left out.
 //
-// Differs from Windows: "%p" prints the C library's form; "%n" and
-// conversions the Windows runtime does not know make the call fail (-1).
+// Differs from Windows: "%p" prints the C library's form; "%n", which
+// stores through its argument and which no format of this system uses,
+// makes the call fail (-1). A conversion the runtime does not know prints
+// its character, as the Windows runtime's do.
 // As on Windows, "l" on an integer is 32 bits, "I64"/"ll" 64 and "I" the
 // size of a pointer; "L" on a floating conversion is the native long double.
 
@@ -59,8 +62,12 @@ bool read_number(const Char*& p, argument_list& arguments, int& value) {
     return true;
 }
 
-// Parses the conversion after '%' (fetching '*' values); false when the
-// format is malformed. p ends on the conversion character.
+// Parses flags, width, precision and size prefixes after '%' (fetching '*'
+// values); false when a number overflows. p ends on the conversion
+// character, which may be the format's end. The size prefixes are read as
+// the Windows runtime reads them: any number of them, the last one
+// counting; "F" and "N" (far and near) change nothing; "I", "z" and "t" are
+// prefixes only before an integer conversion ("%Iy" prints "Iy").
 template <class Char>
 bool parse_conversion(const Char*& p, argument_list& arguments, conversion& directive) {
     while (ascii_in(static_cast<int>(*p), "-+ #0")) directive.flags += static_cast<char>(*p++);
@@ -76,33 +83,37 @@ bool parse_conversion(const Char*& p, argument_list& arguments, conversion& dire
         if (!read_number(p, arguments, directive.precision)) return false;
         if (directive.precision < 0) directive.precision = -1;  // as if omitted
     }
-    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-        directive.size = size_prefix::i64;
-        p += 3;
-    } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-        directive.size = size_prefix::i32;
-        p += 3;
-    } else if (p[0] == 'h' && p[1] == 'h') {
-        directive.size = size_prefix::hh;
-        p += 2;
-    } else if (p[0] == 'l' && p[1] == 'l') {
-        directive.size = size_prefix::ll;
-        p += 2;
-    } else if (ascii_in(static_cast<int>(*p), "hlIjztLw")) {
-        switch (static_cast<char>(*p++)) {
-            case 'h': directive.size = size_prefix::h; break;
-            case 'l': directive.size = size_prefix::l; break;
-            case 'I': directive.size = size_prefix::pointer; break;
-            case 'j': directive.size = size_prefix::j; break;
-            case 'z': directive.size = size_prefix::z; break;
-            case 't': directive.size = size_prefix::t; break;
-            case 'L': directive.size = size_prefix::long_double; break;
-            default: directive.size = size_prefix::wide; break;
+    for (;;) {
+        const bool before_integer = *p != 0 && ascii_in(static_cast<int>(p[1]), "diouxX");
+        if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+            directive.size = size_prefix::i64;
+            p += 3;
+        } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+            directive.size = size_prefix::i32;
+            p += 3;
+        } else if (p[0] == 'h' && p[1] == 'h') {
+            directive.size = size_prefix::hh;
+            p += 2;
+        } else if (p[0] == 'l' && p[1] == 'l') {
+            directive.size = size_prefix::ll;
+            p += 2;
+        } else if (ascii_in(static_cast<int>(*p), "hljLwFN") ||
+                   (ascii_in(static_cast<int>(*p), "Izt") && before_integer)) {
+            switch (static_cast<char>(*p++)) {
+                case 'h': directive.size = size_prefix::h; break;
+                case 'l': directive.size = size_prefix::l; break;
+                case 'I': directive.size = size_prefix::pointer; break;
+                case 'j': directive.size = size_prefix::j; break;
+                case 'z': directive.size = size_prefix::z; break;
+                case 't': directive.size = size_prefix::t; break;
+                case 'L': directive.size = size_prefix::long_double; break;
+                case 'w': directive.size = size_prefix::wide; break;
+                default: break;  // far and near pointers are one thing here
+            }
+        } else {
+            return true;
         }
     }
-    if (!ascii_in(static_cast<int>(*p), "diouxXeEfFgGaAcCsSp%")) return false;
-    directive.type = static_cast<char>(*p);
-    return true;
 }
 
 // The C library's format for one numeric conversion, with modifier mod.
@@ -173,23 +184,23 @@ bool render_number(const conversion& directive, argument_list& arguments, std::s
     return append_c_formatted(out, c_format(directive, "ll"), unsigned_value);
 }
 
-// The ANSI code page crossings, lenient: what has no form becomes '?'.
+// The crossings between widths, as the Windows runtime makes them in its
+// "C" locale, which a program has until it calls setlocale (this system
+// never does): a byte is the character of the same value, and a character
+// beyond U+00FF has no narrow form.
 bool convert(const char* text, size_t length, std::wstring& out) {
     out.clear();
-    if (length == 0) return true;
-    out.resize(length);
-    const int count = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], static_cast<int>(length));
-    out.resize(static_cast<size_t>(count));
-    return count > 0;
+    for (size_t i = 0; i < length; ++i) out += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    return true;
 }
 
 bool convert(const wchar_t* text, size_t length, std::string& out) {
     out.clear();
-    if (length == 0) return true;
-    const int needed = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return false;
-    out.resize(static_cast<size_t>(needed));
-    return WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[0], needed, nullptr, nullptr) == needed;
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned long>(text[i]) > 0xFF) return false;
+        out += static_cast<char>(text[i]);
+    }
+    return true;
 }
 
 // Same width: nothing to convert.
@@ -230,8 +241,11 @@ bool fetch_text(const conversion& directive, bool wide_argument, argument_list& 
         if (argument == nullptr) argument = "(null)";
         narrow.assign(argument, bounded_length(argument, directive.precision));
     }
-    if (wide_argument) return convert(wide.data(), wide.size(), text);
-    return convert(narrow.data(), narrow.size(), text);
+    if (!wide_argument) return convert(narrow.data(), narrow.size(), text);
+    if (convert(wide.data(), wide.size(), text)) return true;
+    // A string without a narrow form fails the call; a character is left out.
+    text.clear();
+    return directive.type == 'c' || directive.type == 'C';
 }
 
 template <class Char>
@@ -257,11 +271,25 @@ bool windows_format(const Char* format, argument_list& arguments, std::basic_str
             continue;
         }
         ++p;
+        if (*p == '%') {
+            out += Char('%');
+            continue;
+        }
         conversion directive;
         if (!parse_conversion(p, arguments, directive)) return false;
-        if (directive.type == '%') {
-            out += Char('%');
-        } else if (ascii_in(directive.type, "cCsS")) {
+        // As the Windows runtime does: a format that ends inside a
+        // conversion ends there, a conversion it does not know prints its
+        // character (without width or argument), and "%" after a flag,
+        // width or prefix prints nothing.
+        if (*p == 0) break;
+        if (*p == '%') continue;
+        if (*p == 'n') return false;
+        if (!ascii_in(static_cast<int>(*p), "diouxXeEfFgGaAcCsSp")) {
+            out += *p;
+            continue;
+        }
+        directive.type = static_cast<char>(*p);
+        if (ascii_in(directive.type, "cCsS")) {
             bool wide_argument = wide_format != (directive.type == 'C' || directive.type == 'S');
             if (directive.size == size_prefix::h)
                 wide_argument = false;

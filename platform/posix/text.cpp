@@ -13,8 +13,7 @@
 // - Invalid UTF-8 becomes one U+FFFD per byte that cannot start or finish a
 //   character (Windows may use one per ill-formed sequence); invalid input
 //   in other code pages becomes '?' (U+30FB in 932) per byte.
-// - 1255 and 1258 combine base and combining characters where the C
-//   library's converters do; 50220-50222 are all plain ISO-2022-JP.
+// - 50220-50222 are all plain ISO-2022-JP.
 // - GetCPInfo reports MaxCharSize 8 for UTF-7 and ISO-2022-JP: a character
 //   outside the BMP is one wchar_t here but eight bytes of UTF-7, and a
 //   single ISO-2022-JP character may need two escape sequences.
@@ -348,18 +347,25 @@ int WINAPI MultiByteToWideChar(UINT code_page_id, DWORD flags, LPCCH input, int 
         return 0;
     }
     std::wstring wide;
-    const bool converted =
-        run_iconv(cd.get(), input, length, 1, wide, [&](const char* at, std::wstring& out) {
-            const unsigned char b = static_cast<unsigned char>(*at);
-            if (is_c1_passthrough(*page, b)) {
-                out += static_cast<wchar_t>(b);
-                return true;
-            }
-            if (strict) return false;
-            out += page->unicode_default;
+    const auto on_invalid = [&](const char* at, std::wstring& out) {
+        const unsigned char b = static_cast<unsigned char>(*at);
+        if (is_c1_passthrough(*page, b)) {
+            out += static_cast<wchar_t>(b);
             return true;
-        });
-    if (!converted) return 0;
+        }
+        if (strict) return false;
+        out += page->unicode_default;
+        return true;
+    };
+    // The C library's converters for 1255 and 1258 join a base character
+    // and the combining mark after it; Windows gives every byte its own
+    // character, so those go one byte at a time.
+    if (page->id == 1255 || page->id == 1258) {
+        for (size_t at = 0; at < length; ++at)
+            if (!run_iconv(cd.get(), input + at, 1, 1, wide, on_invalid)) return 0;
+    } else if (!run_iconv(cd.get(), input, length, 1, wide, on_invalid)) {
+        return 0;
+    }
     return deliver(wide, output, output_length);
 }
 

@@ -13,6 +13,8 @@ namespace contract {
 const difference differences[] = {
     {"processes.exit_codes_are_thirty_two_bits", side::posix_layer,
      "POSIX keeps 8 bits of an exit code: 3010 arrives as 194"},
+    {"crt.percent_n_stores_the_count", side::posix_layer,
+     "the layer refuses \"%n\" (-1), which writes through its argument; no format of this system uses it"},
     {"files.a_seek_beyond_4_gib_without_a_high_part_fails", side::wine,
      "Wine moves there and returns the low part of the position, where Windows fails the call"},
     {"files.read_only_files_refuse_writers", side::wine,
@@ -21,6 +23,8 @@ const difference differences[] = {
      "Wine passes on the C library's EINVAL (ERROR_INVALID_PARAMETER) where Windows denies access"},
     {"processes.a_failed_start_says_why", side::wine,
      "Wine's shell then tries to show its error dialog, whose failure without a display replaces the last error"},
+    {"text.utf8_takes_no_used_default_report", side::wine,
+     "Wine accepts a used-default report for UTF-8, which Windows refuses with ERROR_INVALID_PARAMETER"},
     {"errors.message_texts_are_the_systems_words", side::wine, "Wine words the system's message texts its own way"},
 };
 const size_t difference_count = sizeof(differences) / sizeof(differences[0]);
