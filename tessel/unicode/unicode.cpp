@@ -12,7 +12,9 @@ namespace {
 
 // The system refuses conversion checks for these code pages: widening gets
 // no MB_ERR_INVALID_CHARS and narrowing asks for no used-default report.
+// CP_ACP is the system's code page, which may be one of them (UTF-8).
 bool without_checks(unsigned int code_page) {
+    if (code_page == CP_ACP) code_page = GetACP();
     switch (code_page) {
         case 42:
         case 50221:
@@ -39,11 +41,13 @@ std::string to_narrow(const std::wstring& text, unsigned int code_page, bool str
     if (info.MaxCharSize == 0 || text.size() > static_cast<size_t>(INT_MAX) / info.MaxCharSize)
         throw out_of_memory(std::string());
     std::string buffer(text.size() * info.MaxCharSize, '\0');
+    // Only a strict conversion asks whether a default character was used:
+    // a lenient one must not fail where the code page refuses the question.
     BOOL used_default = FALSE;
+    const bool ask = strict && !without_checks(code_page);
     const int count = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &buffer[0],
-                                          static_cast<int>(buffer.size()), nullptr,
-                                          without_checks(code_page) ? nullptr : &used_default);
-    if (used_default && strict) throw unmappable_character(std::string());
+                                          static_cast<int>(buffer.size()), nullptr, ask ? &used_default : nullptr);
+    if (used_default) throw unmappable_character(std::string());
     if (count != 0) {
         buffer.resize(static_cast<size_t>(count));
         return buffer;

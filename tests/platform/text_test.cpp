@@ -4,7 +4,7 @@
 // are never ANSI code pages.
 
 #include "platform/win32.h"
-#include "tests/platform/acp.h"
+#include "tests/support/ansi_code_page.h"
 
 #include <gtest/gtest.h>
 
@@ -43,11 +43,11 @@ std::string narrow(UINT code_page, const std::wstring& text, BOOL* used_default 
 TEST(text, the_ansi_code_page_is_the_one_qv_acp_names) {
     EXPECT_EQ(GetACP(), 1252u);
     {
-        scoped_acp acp("932");
+        ansi_code_page acp("932");
         EXPECT_EQ(GetACP(), 932u);
         EXPECT_EQ(widen(CP_ACP, "\x82\xa0"), L"\x3042");
     }
-    scoped_acp unknown("1234x");
+    ansi_code_page unknown("1234x");
     EXPECT_EQ(GetACP(), 1252u);
 }
 

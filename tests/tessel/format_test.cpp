@@ -35,7 +35,10 @@ TEST(format, a_format_error_is_an_error_of_the_family_and_a_long_text_is_whole) 
     EXPECT_EQ(tessel::format(L"%S.", text.c_str()), std::wstring(text.size(), L'n') + L".");
 }
 
+// The system's own words are a case of the Win32 suite (tests/win32).
 TEST(format, system_error_text) {
-    EXPECT_EQ(tessel::format_error(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
+    const std::string text = tessel::format_error(ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);  // the line end is cut off
     EXPECT_EQ(tessel::format_error(0x2bad1dea), "");
 }

@@ -1,7 +1,7 @@
 // Strict and lenient conversions between wide text and code pages.
 
 #include "tessel/unicode/unicode.h"
-#include "tests/platform/acp.h"
+#include "tests/support/ansi_code_page.h"
 
 #include "platform/win32.h"
 
@@ -25,7 +25,7 @@ TEST(unicode, widening_invalid_input) {
     // UTF-8 is widened without checks: replacement characters, no error.
     EXPECT_EQ(to_wide("a\xc3(\xff", CP_UTF8), L"a\xFFFD(\xFFFD");
     EXPECT_THROW(to_wide("a\x82", 932), unmappable_character);
-    scoped_acp acp("932");
+    ansi_code_page acp("932");
     EXPECT_EQ(to_wide("\x82\xa0", CP_ACP), L"\x3042");
     EXPECT_THROW(to_wide("\x82\xa0\x82", CP_ACP), unmappable_character);
     EXPECT_EQ(to_narrow(L"\x3042\x65E5", CP_ACP, true), "\x82\xa0\x93\xfa");

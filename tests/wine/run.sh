@@ -20,6 +20,7 @@ launcher="$windows_build/launcher/quorvane_launcher.exe"
 installer="$windows_build/tests/wine/qv_wine_installer.exe"
 runner="$windows_build/tests/wine/qv_wine_runner.exe"
 unit_tests="$windows_build/tests/wine/windows_unit_tests.exe"
+unit_tests_utf8="$windows_build/tests/wine/windows_unit_tests_utf8.exe"
 win32_suite="$windows_build/tests/win32/win32_tests.exe"
 windows_qvpack="$windows_build/tools/qvpack/qvpack.exe"
 crasher="$windows_build/tests/wine/qv_wine_crasher.exe"
@@ -28,7 +29,7 @@ qvpack="$native_build/tools/qvpack/qvpack"
 native_launcher="$native_build/launcher/quorvane_launcher"
 native_installer="$native_build/tests/support/test_installer"
 objdump=i686-w64-mingw32-objdump
-for file in "$launcher" "$installer" "$runner" "$unit_tests" "$win32_suite" "$windows_qvpack" "$qvpack" \
+for file in "$launcher" "$installer" "$runner" "$unit_tests" "$unit_tests_utf8" "$win32_suite" "$windows_qvpack" "$qvpack" \
         "$native_launcher" "$native_installer" "$crasher" "$setup_exe"; do
     [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
 done
