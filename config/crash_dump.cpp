@@ -73,7 +73,8 @@ void install_crash_dump_writer() {
 
 bool install_dump_filter(const std::string& prefix) {
     if (debug_help_library == nullptr) {
-        debug_help_library = LoadLibraryA("dbghelp.dll");
+        // From the system folder alone, never a copy planted beside the program.
+        debug_help_library = LoadLibraryExA("dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (debug_help_library != nullptr) {
             // Through the one function type that matches every other.
             minidump_write_dump = reinterpret_cast<minidump_write_dump_function>(

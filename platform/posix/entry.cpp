@@ -2,7 +2,9 @@
 // own module as instance handle and the arguments joined by single blanks
 // (no quoting is added, so an argument's own blanks cannot be told apart
 // from the separators). WinMain's result is the exit code, of which POSIX
-// keeps the low 8 bits.
+// keeps the low 8 bits. Like the Windows entry (platform/windows/start.cpp)
+// it first restricts the DLL search to the system folder; the layer loads no
+// library from a folder, so here that changes nothing.
 
 #include "platform/posix/internal/module.h"
 #include "platform/win32.h"
@@ -10,6 +12,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
     std::string command_line;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) command_line += ' ';

@@ -1,6 +1,12 @@
-// Modules: the process's own module, GetModuleFileNameA/W.
+// Modules: the process's own module, GetModuleFileNameA/W, and the DLL
+// search: SetDefaultDllDirectories, SetDllDirectoryW, LoadLibraryExA.
 // Differs from Windows: module handles are created only by this layer (the
-// process module) or by tests; the path comes from /proc/self/exe.
+// process module, its own libraries) or by tests; the path comes from
+// /proc/self/exe. The layer never loads a library from a folder, so every
+// restriction of the search already holds: SetDefaultDllDirectories and
+// SetDllDirectoryW check their arguments as Windows does and change nothing;
+// LoadLibraryExA is LoadLibraryA for the search flags (LOAD_LIBRARY_SEARCH_*)
+// and fails with ERROR_NOT_SUPPORTED for any other flag or a file handle.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
@@ -97,4 +103,29 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     if (length <= 0) return 0;
     wide.resize(static_cast<size_t>(length));
     return qv_posix::copy_module_name(wide, buffer, size);
+}
+
+namespace {
+
+const DWORD dll_search_flags = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                               LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+}  // namespace
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+    if (flags == 0 || (flags & ~dll_search_flags) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetDllDirectoryW(LPCWSTR) { return TRUE; }
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    if (file != nullptr || (flags & ~dll_search_flags) != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return LoadLibraryA(name);
 }

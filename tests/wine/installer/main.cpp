@@ -10,6 +10,9 @@
 //   QV_TEST_LEAVE_BEHIND    when set, leave in the program's own folder a
 //                           read-only file, a ".cache" folder with a file,
 //                           and a plain file and subfolder
+//   QV_TEST_LOAD            DLL names, separated by blanks, loaded by bare
+//                           name as an installer loads them: its own folder
+//                           (the working folder) is searched first
 //
 // The record is the one of tests/support/installer_record.h; its
 // command_line is GetCommandLineA() and its arguments the C runtime's
@@ -51,11 +54,21 @@ void leave_behind() {
     std::ofstream(folder + "removed.txt") << "removed";
 }
 
+void load_by_name(const std::string& names) {
+    size_t begin = 0;
+    while ((begin = names.find_first_not_of(' ', begin)) != std::string::npos) {
+        const size_t end = names.find(' ', begin);
+        LoadLibraryA(names.substr(begin, end - begin).c_str());
+        begin = end;
+    }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (const char* record = std::getenv("QV_TEST_RECORD")) write_record(record);
     if (std::getenv("QV_TEST_LEAVE_BEHIND") != nullptr) leave_behind();
+    if (const char* names = std::getenv("QV_TEST_LOAD")) load_by_name(names);
     if (const char* release = std::getenv("QV_TEST_RELEASE")) {
         // Bounded, so a failed test cannot leave it behind for long.
         const DWORD give_up = GetTickCount() + 60000;
