@@ -47,7 +47,7 @@ const layout& paths() {
         made.package_dos = qv_test::test_folder::dos_path(made.package);
         made.working = root + "/work";
         made.working_dos = qv_test::test_folder::dos_path(made.working) + "\\";
-        if (mkdir(made.working.c_str(), 0777) != 0) fuzz::fail("cannot make the working folder");
+        if (mkdir(made.working.c_str(), 0777) != 0) fuzz::disturbed("cannot make the working folder");
         return made;
     }();
     return the_layout;
@@ -88,17 +88,20 @@ std::string encoded_package(const uint8_t* data, size_t size) {
 
 void write_package(const std::string& bytes) {
     std::FILE* file = std::fopen(paths().package.c_str(), "wb");
-    if (file == nullptr) fuzz::fail("cannot write the package");
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) fuzz::fail("short write");
+    if (file == nullptr) fuzz::disturbed("cannot write the package");
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) fuzz::disturbed("short write");
     std::fclose(file);
 }
 
 // Everything the reader made must be a plain file in the working folder;
-// it is removed for the next input.
+// it is removed for the next input. The reader removes no file, so a
+// package or working folder that is gone was removed from outside.
 void check_and_empty_working_folder() {
     const std::string& root = fuzz::private_folder();
     const std::set<std::string> expected = {"package.exe", "work"};
     const std::set<std::string> found = qv_test::folder_entries(root);
+    for (const std::string& name : expected)
+        if (found.count(name) == 0) fuzz::disturbed("gone from the private folder:", name);
     if (found != expected) {
         std::string names;
         for (const std::string& name : found) names += "[" + name + "]";
@@ -107,7 +110,8 @@ void check_and_empty_working_folder() {
     for (const std::string& name : qv_test::folder_entries(paths().working)) {
         const std::string path = paths().working + "/" + name;
         struct stat info;
-        if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) fuzz::fail("not a plain file:", name);
+        if (lstat(path.c_str(), &info) != 0) fuzz::disturbed("gone from the working folder:", name);
+        if (!S_ISREG(info.st_mode)) fuzz::fail("not a plain file:", name);
         unlink(path.c_str());
     }
 }

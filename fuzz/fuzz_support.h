@@ -20,6 +20,15 @@ namespace fuzz {
     std::abort();
 }
 
+// The harness's own files were changed from outside the process (a script
+// that removes its temporary folder while the fuzzer still runs): not a
+// finding, so the run ends without keeping the input.
+[[noreturn]] inline void disturbed(const char* what, const std::string& detail = std::string()) {
+    std::fprintf(stderr, "fuzz harness disturbed from outside: %s %s\n", what, detail.c_str());
+    std::fflush(stderr);
+    _exit(2);
+}
+
 // A fresh folder below $TMPDIR (or /tmp), made once per process and removed
 // when libFuzzer ends it with exit(); a crash leaves it for inspection.
 inline const std::string& private_folder() {

@@ -49,7 +49,10 @@ if [ "${QV_SKIP_FUZZ:-0}" != 1 ]; then
     cmake --build build-fuzz -j"$jobs" --target $targets
     # The targets write many small files: a memory-backed folder when there is one.
     fuzz_tmp=$(mktemp -d -p /dev/shm qv-fuzz.XXXXXX 2>/dev/null || mktemp -d)
-    trap 'rm -rf "$fuzz_tmp"' EXIT
+    # A terminated script runs this at once, while its foreground command
+    # still runs: the fuzzer is ended first, or its files vanish under it.
+    fuzz_pid=
+    trap '[ -z "$fuzz_pid" ] || { kill "$fuzz_pid"; wait "$fuzz_pid" || true; } 2>/dev/null; rm -rf "$fuzz_tmp"' EXIT
     for target in $targets; do
         # A fixed seed and a count of inputs, not a time: every machine runs
         # the same inputs, so a finding reproduces. New inputs go to the build
@@ -58,10 +61,14 @@ if [ "${QV_SKIP_FUZZ:-0}" != 1 ]; then
         dictionary=()
         [ -f "fuzz/$target.dict" ] && dictionary=("-dict=fuzz/$target.dict")
         echo "test: fuzzing $target for ${QV_FUZZ_RUNS:-300000} inputs" >&2
-        if ! TMPDIR="$fuzz_tmp" "build-fuzz/fuzz/$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
-                "${dictionary[@]}" -seed="${QV_FUZZ_SEED:-1}" -runs="${QV_FUZZ_RUNS:-300000}" -timeout=10 -rss_limit_mb=2048 \
-                -artifact_prefix="build-fuzz/artifacts/$target-" -print_final_stats=1 \
-                > "build-fuzz/$target.log" 2>&1; then
+        TMPDIR="$fuzz_tmp" "build-fuzz/fuzz/$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
+            "${dictionary[@]}" -seed="${QV_FUZZ_SEED:-1}" -runs="${QV_FUZZ_RUNS:-300000}" -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="build-fuzz/artifacts/$target-" -print_final_stats=1 > "build-fuzz/$target.log" 2>&1 &
+        fuzz_pid=$!
+        status=0
+        wait "$fuzz_pid" || status=$?
+        fuzz_pid=
+        if [ "$status" -ne 0 ]; then
             tail -n 60 "build-fuzz/$target.log" >&2
             echo "test: $target failed; the input is in build-fuzz/artifacts/" >&2
             exit 1
