@@ -4,6 +4,10 @@
 // msiexec_command.h), waits, and returns msiexec's exit code unchanged.
 // Without an .msi to install, or when msiexec cannot be started, it shows
 // a message box (none under /s) and exits with 1.
+//
+// It runs elevated from the launcher's working folder, like the launcher:
+// it has the launcher's process entry (platform_entry), which restricts the
+// DLL search to the system folder before anything else loads.
 
 #include "tools/setup/msiexec_command.h"
 
@@ -15,16 +19,6 @@
 namespace {
 
 const char caption[] = "Setup";
-
-// It runs elevated from a folder that a download may have filled: DLLs
-// come from the system folder only, never from beside it.
-void restrict_dll_search() {
-    using set_default_dll_directories = BOOL(WINAPI*)(DWORD);
-    const auto set = reinterpret_cast<set_default_dll_directories>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-    if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryA("");
-}
 
 std::string module_path() {
     std::vector<char> buffer(MAX_PATH);
@@ -82,7 +76,6 @@ int fail(const setup::request& request, const std::string& text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    restrict_dll_search();
     const setup::request request = setup::parse_arguments(setup::arguments_of(GetCommandLineA()));
 
     const std::string own = module_path();
