@@ -8,12 +8,15 @@
 #include "platform/win32.h"
 #include "tessel/unicode/unicode.h"
 
+#include <boost/archive/detail/iserializer.hpp>
+#include <boost/archive/detail/oserializer.hpp>
 #include <boost/archive/xml_iarchive.hpp>
 #include <boost/archive/xml_oarchive.hpp>
 #include <boost/serialization/collection_size_type.hpp>
 #include <boost/serialization/item_version_type.hpp>
 #include <boost/serialization/library_version_type.hpp>
 #include <boost/serialization/nvp.hpp>
+#include <boost/serialization/singleton.hpp>
 #include <boost/serialization/split_member.hpp>
 #include <boost/serialization/string.hpp>
 
@@ -148,8 +151,24 @@ template void update_impl::serialize(boost::archive::xml_iarchive&, unsigned int
 template void suite_impl::serialize(boost::archive::xml_oarchive&, unsigned int);
 template void suite_impl::serialize(boost::archive::xml_iarchive&, unsigned int);
 
-// The registrations: class information in the document, tracking only
-// through pointers, no export keys (run-time type information only).
+// The registrations of the records themselves, readers by reference and by
+// pointer, writers by reference (those of the nested records and the lists
+// come with the serialize functions above). Made during static
+// initialisation in every program that carries this file, the launcher
+// among them, which reads and writes no document.
+namespace records_detail {
+
+using boost::serialization::singleton;
+const void* const registrations[] = {
+    &singleton<boost::archive::detail::iserializer<boost::archive::xml_iarchive, suite_impl>>::get_const_instance(),
+    &singleton<boost::archive::detail::pointer_iserializer<boost::archive::xml_iarchive, suite_impl>>::get_const_instance(),
+    &singleton<boost::archive::detail::oserializer<boost::archive::xml_oarchive, suite_impl>>::get_const_instance(),
+};
+
+}  // namespace records_detail
+
+// Class information in the document, tracking only through pointers, no
+// export keys (run-time type information only).
 using boost::serialization::implementation_level;
 using boost::serialization::tracking_level;
 static_assert(boost::serialization::version<suite_impl>::value == suite_impl::current_format_version,

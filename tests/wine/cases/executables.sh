@@ -10,8 +10,12 @@ check_true "the launcher needs only system DLLs (runtime linked statically): $im
     bash -c '! grep -qiE "libstdc|libgcc|libwinpthread" <<<"$0"' "$imports"
 
 msvcrt_imports=$(awk '/DLL Name:/ { in_msvcrt = ($3 == "msvcrt.dll") } in_msvcrt { print $NF }' <<<"$headers")
-check "the counted formatters are the Windows runtime's, not MinGW's own" \
-    "$(grep -xE '_vsnprintf|_vsnwprintf' <<<"$msvcrt_imports" | sort | tr '\n' ' ')" "_vsnprintf _vsnwprintf "
+# (The narrow length count, _vscprintf, is MinGW's wrapper, which takes the
+# runtime's own from msvcrt.dll at its first call.)
+check "the counted formatters and their length counts are the Windows runtime's, not MinGW's own" \
+    "$(grep -xE '_vs(n|nw|c|cw)printf' <<<"$msvcrt_imports" | sort | tr '\n' ' ')" "_vscwprintf _vsnprintf _vsnwprintf "
+check_true "the launcher carries the configuration records' registrations" \
+    bash tests/launcher/carried_registrations.sh "$launcher"
 
 # The resources as the system's loader reads them from the .exe, against
 # the script they were compiled from.
