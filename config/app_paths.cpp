@@ -4,21 +4,23 @@
 #include "config/app_paths.h"
 
 #include "config/crash_dump.h"
+#include "config/internal/app_paths_values.h"
 #include "tessel/exception.h"
 
 #include <vector>
 
 namespace config {
+namespace {
 
-product_names names;
+// Empty from static initialisation on, released at exit in the reverse
+// order; the two names go together.
+internal::product_names names;
 std::wstring module_folder;
 std::wstring module_file_name;
 std::wstring common_appdata_root;
 std::wstring user_appdata_root;
 std::wstring common_data_folder;
 std::wstring user_data_folder;
-
-namespace {
 
 const DWORD path_buffer_units = 260;
 const DWORD longest_module_path = 32768;
@@ -83,5 +85,20 @@ std::wstring get_product_name() { return names.product; }
 std::wstring get_module_file_name() { return module_file_name; }
 
 std::wstring get_user_data_folder() { return user_data_folder; }
+
+internal::app_paths_values internal::app_paths() {
+    return {names, module_folder, module_file_name, common_appdata_root, user_appdata_root,
+            common_data_folder, user_data_folder};
+}
+
+void internal::set_app_paths(const app_paths_values& values) {
+    names = values.names;
+    module_folder = values.module_folder;
+    module_file_name = values.module_file_name;
+    common_appdata_root = values.common_appdata_root;
+    user_appdata_root = values.user_appdata_root;
+    common_data_folder = values.common_data_folder;
+    user_data_folder = values.user_data_folder;
+}
 
 }  // namespace config

@@ -1,7 +1,8 @@
 // The application environment's picture of where a program of the product
 // lives: its own folder and file name, and the product's data folders under
-// the all-users and the per-user application-data folders. Written once by
-// init_from_resources, read afterwards.
+// the all-users and the per-user application-data folders. The values are
+// written by init_from_resources and init only and read through the
+// accessors; they are otherwise private to the environment.
 #pragma once
 
 #include "platform/win32.h"
@@ -13,19 +14,6 @@ namespace config {
 // String-table ids of the two folder words.
 const UINT vendor_string_id = 2001;
 const UINT product_string_id = 2002;
-
-struct product_names {
-    std::wstring vendor;   // first folder level under an application-data root
-    std::wstring product;  // second level; also the product's name
-};
-
-extern product_names names;
-extern std::wstring module_folder;        // up to and including the last backslash
-extern std::wstring module_file_name;     // after the last backslash
-extern std::wstring common_appdata_root;  // ends in a backslash
-extern std::wstring user_appdata_root;    // ends in a backslash; the all-users root when unknown
-extern std::wstring common_data_folder;   // its root + vendor + "\\" + product + "\\"
-extern std::wstring user_data_folder;     // its root + vendor + "\\" + product + "\\"
 
 // The string-table entry id of module (null: the executable). Throws
 // tessel::exception "resource string %d is not found" when it is missing or

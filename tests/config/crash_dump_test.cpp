@@ -3,6 +3,7 @@
 
 #include "config/app_paths.h"
 #include "config/crash_dump.h"
+#include "config/internal/app_paths_values.h"
 #include "platform/posix/internal/module.h"
 #include "tessel/unicode/unicode.h"
 #include "tests/support/minidump_reader.h"
@@ -239,7 +240,9 @@ TEST_F(CrashInTheHeap, SegvSentToAThreadBusyInMalloc) {
 TEST_F(CrashDumpTest, AFolderWordOutsideTheAnsiCodePageStopsTheInstallation) {
     qv_module module{"/opt/app.exe", {{2001, L"V"}, {2002, L"P"}}};
     config::init_from_resources(&module);
-    config::names.vendor = L"\u4e00";
+    config::internal::app_paths_values values = config::internal::app_paths();
+    values.names.vendor = L"\u4e00";
+    config::internal::set_app_paths(values);
     EXPECT_THROW(config::init(nullptr), tessel::unicode::unmappable_character);
     EXPECT_EQ(SetUnhandledExceptionFilter(nullptr), nullptr);
 }

@@ -5,6 +5,7 @@
 // system relies on from each Win32 function is the one suite of tests/win32.
 
 #include "config/app_paths.h"
+#include "config/internal/app_paths_values.h"
 #include "config/records.h"
 #include "platform/win32.h"
 #include "tessel/log/dispatcher.h"
@@ -79,7 +80,7 @@ TEST(win32_config, the_products_folders_come_from_the_string_table_and_the_shell
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
     EXPECT_EQ(config::get_user_data_folder(), std::wstring(folder) + L"\\Lindhale\\Quorvane\\");
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
-    EXPECT_EQ(config::common_data_folder, std::wstring(folder) + L"\\Lindhale\\Quorvane\\");
+    EXPECT_EQ(config::internal::app_paths().common_data_folder, std::wstring(folder) + L"\\Lindhale\\Quorvane\\");
     EXPECT_EQ(config::get_module_file_name(), L"windows_unit_tests.exe");
 }
 

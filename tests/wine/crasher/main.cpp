@@ -5,10 +5,8 @@
 #include "config/app_paths.h"
 #include "platform/win32.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    config::names.vendor = config::load_resource_string(config::vendor_string_id, instance);
-    config::names.product = config::load_resource_string(config::product_string_id, instance);
-    config::init(nullptr);
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    config::init_from_resources(nullptr);
     volatile int* nowhere = nullptr;
     return *nowhere;
 }
