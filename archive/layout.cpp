@@ -2,6 +2,8 @@
 
 #include "archive/layout.h"
 
+#include <cstring>
+
 namespace archive {
 
 std::string encode_trailer(uint32_t length, const std::string& digest) {
@@ -54,8 +56,11 @@ bool is_device_name(const std::string& name) {
 }  // namespace
 
 bool is_plain_file_name(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    if (name.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return false;
+    if (name.empty() || name == "." || name == ".." || name.size() > max_file_name_length) return false;
+    for (const char c : name) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 32 || std::strchr("\\/:<>\"|?*", c) != nullptr) return false;
+    }
     // Windows drops trailing dots and blanks, so such a name is not the file
     // it makes ("..." would be the folder itself).
     if (name.back() == '.' || name.back() == ' ') return false;

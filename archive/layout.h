@@ -61,10 +61,18 @@ const char* role_name(record_role role);
 std::string encode_trailer(uint32_t length, const std::string& digest);
 uint32_t decode_length(const unsigned char* bytes);
 
-// Whether a packed file name may be joined to an output folder: not empty,
-// not "." or "..", no "\\", "/", ":" or zero byte, no trailing dot or
-// blank, and no Windows device name ("NUL", "com1.txt" ...). Anything else
-// could leave the folder, name the folder itself or write to a device.
+// Windows' narrow paths end before 260 characters, and the shortest working
+// folder is "C:\\QV" + 10 digits + "\\": a longer name never fits.
+const size_t max_file_name_length = 260 - 1 - 16;
+
+// Whether a packed file name may be joined to an output folder, by Windows'
+// rule for a file name: not empty, not "." or "..", none of \\ / : < > " | ? *
+// and no byte 0 to 31, no trailing dot or blank, no Windows device name
+// ("NUL", "com1.txt" ...), at most max_file_name_length bytes. Anything
+// else could leave the folder, name the folder itself or write to a device,
+// or Windows refuses to create it. The launcher's reader and qvpack verify
+// share it: the package tool calls a package valid when the launcher
+// extracts it, on either system.
 bool is_plain_file_name(const std::string& name);
 
 }  // namespace archive

@@ -12,8 +12,8 @@ inline std::wstring native_path(const std::wstring& dos_path) { return dos_path;
 #else
 // The POSIX path for a DOS path. Narrowed to the ANSI code page as the
 // layer's narrow file functions expect, unmappable characters replaced by
-// its default character; throws std::system_error (ENOENT) for a drive that
-// is not mapped.
+// "_"; throws std::system_error, EINVAL for a character Windows refuses in
+// names, ENOENT for a drive that is not mapped.
 std::string native_path(const std::wstring& dos_path);
 #endif
 

@@ -1,5 +1,7 @@
 // The mapping between DOS-style paths and POSIX paths (see
-// internal/dos_path.h). Drive letters other than C: and Z: are not mapped.
+// internal/dos_path.h). Drive letters other than C: and Z: are not mapped;
+// a path with a character Windows refuses in names is refused here, so
+// every function that takes a name refuses it as Windows does.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/win32.h"
@@ -21,11 +23,23 @@ bool append_with_slashes(const char* text, size_t length, char* out, size_t size
 
 }  // namespace
 
+bool is_invalid_name_character(char c) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    return (b >= 1 && b <= 31) || std::strchr("<>\"|?*", c) != nullptr;
+}
+
 bool to_posix_path(const char* dos_path, char* posix_path, size_t size) {
     size_t used = 0;
     if (size == 0) return false;
     posix_path[0] = '\0';
     const size_t length = std::strlen(dos_path);
+    const bool drive = length >= 2 && dos_path[1] == ':';
+    for (size_t i = drive ? 2 : 0; i < length; ++i) {
+        if (is_invalid_name_character(dos_path[i])) {
+            SetLastError(ERROR_INVALID_NAME);
+            return false;
+        }
+    }
     bool fits = true;
     if (length >= 2 && dos_path[1] == ':' && std::isalpha(static_cast<unsigned char>(dos_path[0]))) {
         const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(dos_path[0])));

@@ -8,7 +8,11 @@
 //   processes' use is not seen.
 // - FindFirstFileA matches "*" and "?" in the last component only, ASCII
 //   case-insensitively ("*.*" matches every name); the listing is a
-//   snapshot taken by FindFirstFileA, "." and ".." first.
+//   snapshot taken by FindFirstFileA, "." and ".." first. Other characters
+//   Windows refuses in names match nothing there (Windows takes "<", ">"
+//   and '"' for DOS wildcards); elsewhere they fail with ERROR_INVALID_NAME,
+//   as in every name the layer takes. Names of that kind that POSIX
+//   programs made are listed, but cannot be opened or deleted.
 // - Attributes: FILE_ATTRIBUTE_DIRECTORY for a folder; FILE_ATTRIBUTE_ARCHIVE
 //   for a file, with FILE_ATTRIBUTE_READONLY when it has no owner write
 //   permission (see files.cpp). A symbolic link is
@@ -260,6 +264,15 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
                                                          : qv_posix::win32_error_from_errno(errno));
         return INVALID_HANDLE_VALUE;
+    }
+    // Besides the wildcards, a character Windows refuses in names matches
+    // no name there.
+    for (char c : last) {
+        if (c != '*' && c != '?' && qv_posix::is_invalid_name_character(c)) {
+            closedir(listing);
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     auto* find = new qv_posix::find_object();
     find->folder = folder;

@@ -106,7 +106,12 @@ protected:
                 else if (c == '"') out += "\\\"";
                 else if (c == '\r') out += "\\r";
                 else if (c == '\n') out += "\\n";
-                else out += c;
+                else if (c == '\t') out += "\\t";
+                else if ((c >= 0 && c < 32) || c == 0x7f) {
+                    char hex[5];
+                    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+                    out += hex;
+                } else out += c;
             }
             return out;
         };

@@ -160,6 +160,11 @@ TEST_F(QvpackTest, VerifyNamesTheReason) {
     EXPECT_EQ(qvpack::verify(package(), reason), 1);
     EXPECT_EQ(reason, "the tail record at offset " + std::to_string(records.back().offset) + " fails its digest");
 
+    // A name Windows refuses: the launcher would not extract it.
+    build([](archive::package_writer& w) { w.add_file_data("one", "a?b", "1"); });
+    EXPECT_EQ(qvpack::verify(package(), reason), 1);
+    EXPECT_EQ(reason, "the packed file name a?b is not a plain file name");
+
     write_file(package(), "MZ" + std::string(100, 'x'));
     EXPECT_EQ(qvpack::verify(package(), reason), 1);
     EXPECT_EQ(reason, "no tail record: the marker \"chunked-installer-tail\" is not in the file");

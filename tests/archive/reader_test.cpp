@@ -251,7 +251,10 @@ TEST_F(ReaderTest, FileNamesThatAreNotPlainAreRefused) {
                                             "C:x.txt", std::string("a\0b", 3),
                                             // devices on Windows, and names Windows would shorten
                                             "NUL", "con.txt", "Aux .log", "COM1", "lpt9.x", "CONOUT$",
-                                            "COM\xB9", "...", "setup.exe.", "setup.exe "};
+                                            "COM\xB9", "...", "setup.exe.", "setup.exe ",
+                                            // characters Windows refuses in names, and a name too long
+                                            "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\x01" "b", "tab\t",
+                                            "a\x1f", std::string(archive::max_file_name_length + 1, 'n')};
     for (const std::string& name : names) {
         reset();
         ASSERT_EQ(mkdir(work("sub").c_str(), 0755), 0);

@@ -316,3 +316,51 @@ TEST_F(files, move_file) {
 }
 
 }  // namespace
+
+// What no Windows name holds: < > " | ? * and the characters 1 to 31, in
+// the last component or any other.
+TEST_F(files, names_windows_refuses_fail_every_name_taking_function) {
+    put("good", "x");
+    ASSERT_TRUE(CreateDirectoryA(path("folder").c_str(), nullptr));
+    for (const char c : std::string("<>\"|?*\x01\x09\x1f")) {
+        const std::string bad = path(std::string("a") + c + "b");
+        const std::string good = path("good");
+        SCOPED_TRACE(int(c));
+        for (const std::string& name : {bad, bad + "\\x", path(std::string("folder\\") + c)}) {
+            const auto refused = [&](const char* call, bool failed) {
+                EXPECT_TRUE(failed) << call << " " << name;
+                EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME)) << call << " " << name;
+                SetLastError(sentinel);
+            };
+            SetLastError(sentinel);
+            refused("CreateFileA", CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE);
+            refused("CreateFileA (open)", CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE);
+            refused("CreateDirectoryA", !CreateDirectoryA(name.c_str(), nullptr));
+            refused("RemoveDirectoryA", !RemoveDirectoryA(name.c_str()));
+            refused("DeleteFileA", !DeleteFileA(name.c_str()));
+            refused("MoveFileExA (to)", !MoveFileExA(good.c_str(), name.c_str(), 0));
+            refused("MoveFileExA (from)", !MoveFileExA(name.c_str(), good.c_str(), 0));
+            refused("CopyFileA (to)", !CopyFileA(good.c_str(), name.c_str(), FALSE));
+            refused("CopyFileA (from)", !CopyFileA(name.c_str(), path("copy").c_str(), FALSE));
+            refused("SetFileAttributesA", !SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL));
+            refused("GetFileAttributesA", GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES);
+            refused("SetCurrentDirectoryA", !SetCurrentDirectoryA(name.c_str()));
+        }
+        // A listing's pattern: in a folder's name refused, in the last
+        // component (besides the wildcards) matching nothing.
+        WIN32_FIND_DATAA data;
+        SetLastError(sentinel);
+        EXPECT_EQ(FindFirstFileA((bad + "\\*").c_str(), &data), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+        if (c != '?' && c != '*') {
+            SetLastError(sentinel);
+            EXPECT_EQ(FindFirstFileA(bad.c_str(), &data), INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+        }
+    }
+    EXPECT_EQ(list(path("g*")).size(), 1u);  // a trailing wildcard is a pattern, not a name
+    EXPECT_EQ(list(path("go?d")).size(), 1u);
+    EXPECT_EQ(get("good"), "x");
+}

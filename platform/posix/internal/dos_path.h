@@ -7,8 +7,13 @@
 
 namespace qv_posix {
 
-// The POSIX path for a DOS-style path. Returns false (last error
-// ERROR_PATH_NOT_FOUND) for a drive that is not mapped.
+// The characters Windows refuses in file and folder names: < > " | ? *
+// and the control characters 1 to 31.
+bool is_invalid_name_character(char c);
+
+// The POSIX path for a DOS-style path. Returns false with the last error
+// ERROR_PATH_NOT_FOUND for a drive that is not mapped, ERROR_INVALID_NAME
+// for a path with a character Windows refuses in names.
 bool to_posix_path(const std::string& dos_path, std::string& posix_path);
 // The same into a buffer of size bytes, allocating nothing; a path that
 // does not fit fails with ERROR_FILENAME_EXCED_RANGE.

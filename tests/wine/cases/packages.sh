@@ -74,6 +74,25 @@ check "no installer is started from an incomplete extraction" "$(tail -n +2 <<<"
 check_true "the installer does not run" test ! -e "$record"
 check "exit code" "$exit_code" 1
 check "working folder removed" "$(working_folders)" ""
+# Names Windows refuses, read first: qvpack verify calls the package
+# invalid, and neither launcher extracts the file or starts the installer.
+for name in 'a?b' 'a<b' 'a|b' "a$(printf '\001')b"; do
+    shown=$(printf '%q' "$name")
+    for side in windows native; do
+        if [ "$side" = windows ]; then stub=$launcher program=$installer; else stub=$native_launcher program=$native_installer; fi
+        "$qvpack" build -o "$packages/refused-$side" --stub "$stub" --stub-file-name Reader.exe \
+            --file installer32 setup.exe "$program" "${example_values[@]}" --file other "$name" "$program" >/dev/null
+    done
+    "$qvpack" verify "$packages/refused-windows" >/dev/null 2>&1
+    check "$shown: qvpack verify says invalid" "$?" 1
+    run "$packages/refused-windows" ""
+    check "$shown: the Windows launcher refuses it" \
+        "$(cut -d'|' -f1 <<<"$boxes" | tr '\n' ' ')/$exit_code/$(test -e "$record" && echo ran)/$(working_folders)" \
+        "Failed to extract file! Invalid Archive! /1//"
+    chmod +x "$packages/refused-native"
+    native_run "$packages/refused-native" ""
+    check "$shown: the native launcher refuses it" "$native_exit_code/$(test -e "$native_record" && echo ran)" "1/"
+done
 run "$packages/example.exe" ""
 check "a run that succeeds shows nothing" "$boxes/$exit_code" "/0"
 # Without the hash API's provider no digest can be computed: every record
