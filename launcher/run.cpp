@@ -38,6 +38,13 @@ bool swallowing_failure(Stage stage) {
     }
 }
 
+// Windows would open a folder in a window, and the run would wait for it
+// without end: a path that names a folder is never started.
+bool names_a_folder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 class package_run {
 public:
     package_run(HINSTANCE instance, const char* command_line)
@@ -144,7 +151,7 @@ private:
         launch.lpDirectory = directory.c_str();
         launch.nShow = SW_SHOWNORMAL;
         write_launch_lines();
-        if (installer_path_.empty() || !ShellExecuteExA(&launch)) {
+        if (installer_path_.empty() || names_a_folder(installer_path_) || !ShellExecuteExA(&launch)) {
             show_message("ShellExecuteEx failed", "Unable to spawn process");
             result_ = 1;
             return;

@@ -85,6 +85,21 @@ TEST_F(run, the_installers_exit_code_is_the_launchers) {
     }
 }
 
+// Started, a folder would open in a window on Windows, and the run would
+// wait for it without end.
+TEST_F(run, an_installer_path_that_names_a_folder_is_never_started) {
+    for (const char* executable : {"", "%nothing%", ".", "..\\"}) {
+        e2e::package_plan plan = e2e::package_plan::example();
+        plan.values[0].second = executable;
+        plan.values.push_back({"nothing", ""});
+        const e2e::run_result result = box.run(box.build_package(plan), {""});
+        EXPECT_EQ(result.exit_code, 1) << executable;
+        EXPECT_EQ(result.boxes, std::vector<message_box>{spawn_failed}) << executable;
+        EXPECT_FALSE(result.record()) << executable;
+        EXPECT_TRUE(result.working_folders().empty()) << executable;
+    }
+}
+
 TEST_F(run, silent_switch_anywhere_but_only_in_lower_case) {
     e2e::package_plan plan = e2e::package_plan::example();
     plan.values[0].second = "missing.exe";  // executable32 names no file

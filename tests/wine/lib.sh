@@ -4,6 +4,8 @@
 
 passed=0
 failed=0
+# Seconds a package run may take under Wine before it counts as hung.
+run_limit=${QV_WINE_RUN_LIMIT:-120}
 current=""
 
 begin() {
@@ -55,6 +57,7 @@ result() { sed -n "s/^$1=//p" "$2"; }
 # installer's record file of this case, if it ran) and boxes (the message
 # boxes shown, one "caption|text" line each, as Wine's trace escapes them:
 # \r, \n, \" and \\; owner and type must be 0, or the line says so).
+# A run that takes longer than run_limit seconds sets exit_code to "hung".
 run() {
     local package=$1 arguments=$2
     shift 2
@@ -62,9 +65,16 @@ run() {
     rm -f "$record" "$case_dir/result"
     printf '%s' "$arguments" > "$case_dir/arguments"
     env QV_TEST_RECORD="$(dos "$record")" WINEDEBUG=-all,+relay "$@" \
-        wine "$runner" "$(dos "$package")" "$(dos "$case_dir/arguments")" "$(dos "$case_dir/result")" \
-        2>"$case_dir/trace"
-    exit_code=$(result exit "$case_dir/result" 2>/dev/null)
+        timeout "$run_limit" wine "$runner" "$(dos "$package")" "$(dos "$case_dir/arguments")" \
+        "$(dos "$case_dir/result")" 2>"$case_dir/trace"
+    if [ $? -eq 124 ]; then
+        # A hang is a failure of the case, not of the suite: end what the
+        # run left inside Wine (the server starts again with the next run).
+        wineserver -k >/dev/null 2>&1
+        exit_code=hung
+    else
+        exit_code=$(result exit "$case_dir/result" 2>/dev/null)
+    fi
     boxes=$(perl -ne '
         next unless /Call user32\.MessageBoxA\(([0-9a-f]+),[0-9a-f]+ "((?:[^"\\]|\\.)*)",[0-9a-f]+ "((?:[^"\\]|\\.)*)",([0-9a-f]+)\)/;
         print hex($1) || hex($4) ? "owner $1 type $4: " : "", "$3|$2\n";' "$case_dir/trace")

@@ -93,6 +93,19 @@ for name in 'a?b' 'a<b' 'a|b' "a$(printf '\001')b"; do
     native_run "$packages/refused-native" ""
     check "$shown: the native launcher refuses it" "$native_exit_code/$(test -e "$native_record" && echo ran)" "1/"
 done
+# An installer path that names a folder is never started (Wine would open
+# it in its explorer, and the launcher wait for that without end): no
+# executable32, an empty one, one that expands to nothing, "." and "..".
+spawn_box="ShellExecuteEx failed|Unable to spawn process"
+for executable in none '' '%nothing%' '.' '..\'; do
+    values=(--value nothing "")
+    [ "$executable" = none ] || values+=(--value executable32 "$executable")
+    "$qvpack" build -o "$packages/folder.exe" --stub "$launcher" --stub-file-name Reader.exe \
+        --file installer32 setup.exe "$installer" "${values[@]}" >/dev/null
+    run "$packages/folder.exe" ""
+    check "executable32 ${executable:-empty} names a folder: not started" \
+        "$boxes/$exit_code/$(working_folders)" "$spawn_box/1/"
+done
 run "$packages/example.exe" ""
 check "a run that succeeds shows nothing" "$boxes/$exit_code" "/0"
 # Without the hash API's provider no digest can be computed: every record
