@@ -1,4 +1,7 @@
-// The working folder of the run.
+// The working folder of the run. The launcher runs elevated and makes it in
+// the user's temporary directory, where the user's unelevated programs may
+// write: so it is made private, and a folder of that name that is already
+// there is never trusted.
 
 #include "launcher/working_folder.h"
 
@@ -11,6 +14,57 @@
 #include <ctime>
 
 namespace launcher {
+namespace {
+
+// Administrators and SYSTEM may do anything in the folder and in what is
+// extracted into it. Its owner, the account that made it, may read and
+// execute; when that account is no administrator it may do anything, else
+// the launcher could not write there itself. No one else may do anything.
+// Protected (P) from the temporary directory's inheritable entries; every
+// entry is inherited (OI, CI) by what the folder holds.
+const char* const for_administrators = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;OW)";
+const char* const for_administrators_and_owner = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+
+bool runs_as_administrator() {
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(administrators);
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
+bool create_private_folder(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const char* const text = runs_as_administrator() ? for_administrators : for_administrators_and_owner;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes;
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = descriptor;
+    attributes.bInheritHandle = FALSE;
+    const BOOL created = CreateDirectoryA(path.c_str(), &attributes);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return created != FALSE;
+}
+
+// Whatever stands at path goes, as the clean-up removes: a link itself,
+// never what it leads to; a folder with what is in it; a file.
+void remove_entry(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(path.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FindClose(find);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        DeleteFileA(path.c_str());
+    else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        RemoveDirectoryA(path.c_str());
+    else
+        remove_folder_tree(path);
+}
+
+}  // namespace
 
 std::string temp_directory() {
     char buffer[MAX_PATH];
@@ -27,8 +81,15 @@ bool prepare_working_folder() {
         working_folder = "C:\\Temp\\";
     }
     CreateDirectoryA(working_folder.c_str(), nullptr);
-    working_folder += tessel::format("QV%I64d\\", static_cast<long long>(std::time(nullptr)));
-    CreateDirectoryA(working_folder.c_str(), nullptr);
+    const std::string folder = working_folder + tessel::format("QV%I64d", static_cast<long long>(std::time(nullptr)));
+    working_folder = folder + "\\";
+    // Someone else's folder of that name, or a link, is replaced; if it
+    // cannot be, the run ends as if the folder could not be made current.
+    if (!create_private_folder(folder)) {
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        remove_entry(folder);
+        if (!create_private_folder(folder)) return false;
+    }
     return SetCurrentDirectoryA(working_folder.c_str()) != FALSE;
 }
 

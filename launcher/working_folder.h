@@ -12,7 +12,9 @@ std::string temp_directory();
 
 // Sets working_folder to the temporary directory (or "C:\Temp\" with a
 // message when there is none) + "QV" + the time in seconds + "\", creates
-// it and makes it current. False when it cannot be made current.
+// it so that only administrators and SYSTEM may write to it (and the
+// launcher's own account when it is no administrator), replacing anything
+// of that name, and makes it current. False when it cannot be made so.
 bool prepare_working_folder();
 
 // The folder that holds working_folder, without a trailing backslash.

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <sddl.h>
 #include <dbghelp.h>
 #else
 #include "platform/posix/types.h"
@@ -20,6 +21,7 @@
 #include "platform/posix/memory.h"
 #include "platform/posix/processes.h"
 #include "platform/posix/sync.h"
+#include "platform/posix/security.h"
 #include "platform/posix/text.h"
 #include "platform/posix/ui.h"
 #include "platform/posix/resources.h"

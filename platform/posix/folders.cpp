@@ -19,11 +19,14 @@
 //   a reparse point, as on Windows: FILE_ATTRIBUTE_REPARSE_POINT, with
 //   FILE_ATTRIBUTE_DIRECTORY when it leads to a folder; RemoveDirectoryA
 //   removes such a link itself, never its target.
-// - Security attributes with a security descriptor are not supported.
+// - A security descriptor's access list becomes the new folder's mode
+//   (internal/security.h): the owner's and the others' permissions, less the
+//   umask; nothing is inherited by what is made inside.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
 #include "platform/posix/internal/kernel_object.h"
+#include "platform/posix/internal/security.h"
 #include "platform/win32.h"
 
 #include <dirent.h>
@@ -47,14 +50,6 @@ bool posix_path_of(LPCSTR dos_path, std::string& posix_path) {
         return false;
     }
     return to_posix_path(dos_path, posix_path);
-}
-
-bool security_supported(LPSECURITY_ATTRIBUTES security) {
-    if (security != nullptr && security->lpSecurityDescriptor != nullptr) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return false;
-    }
-    return true;
 }
 
 // Copies text with the Win32 length rules: the length without terminator
@@ -151,8 +146,9 @@ public:
 
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security) {
     std::string path;
-    if (!qv_posix::security_supported(security) || !qv_posix::posix_path_of(name, path)) return FALSE;
-    if (mkdir(path.c_str(), 0777) != 0) {
+    mode_t mode = 0;
+    if (!qv_posix::folder_mode(security, mode) || !qv_posix::posix_path_of(name, path)) return FALSE;
+    if (mkdir(path.c_str(), mode) != 0) {
         if (errno == ENOENT)
             SetLastError(ERROR_PATH_NOT_FOUND);  // a missing parent
         else

@@ -38,6 +38,8 @@ typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef BOOL* LPBOOL;
+typedef BOOL* PBOOL;
+typedef ULONG* PULONG;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
 typedef CHAR* LPCH;

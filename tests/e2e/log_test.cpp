@@ -82,13 +82,16 @@ TEST_F(run_log, runs_that_end_early_write_no_line) {
     EXPECT_EQ(read_all(invalid.tmpdir + "/Reader.log.txt"), bom);
 
     // Working folder not usable: every name it could get in the next minute
-    // is taken by a file.
+    // is taken by a read-only file, which the launcher cannot replace.
     e2e::run_options blocked;
     blocked.command_line = "/s";
     blocked.tmpdir = box.fresh_folder("blocked");
     const long long now = static_cast<long long>(std::time(nullptr));
-    for (long long second = now; second < now + 60; ++second)
-        std::ofstream(blocked.tmpdir + "/QV" + std::to_string(second)) << "";
+    for (long long second = now; second < now + 60; ++second) {
+        const std::string name = blocked.tmpdir + "/QV" + std::to_string(second);
+        std::ofstream(name) << "";
+        chmod(name.c_str(), 0444);
+    }
     const e2e::run_result unusable = box.run(package, blocked);
     EXPECT_EQ(unusable.exit_code, 1);
     EXPECT_FALSE(unusable.record());

@@ -11,12 +11,18 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <set>
 
 namespace {
 
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
+}
+
+unsigned mode_of(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : ~0u;
 }
 
 class working_folder : public testing::Test {
@@ -71,9 +77,45 @@ TEST_F(working_folder, prepared_below_the_temporary_directory_and_made_current) 
     EXPECT_EQ(current_directory(), folder / ("QV" + std::to_string(seconds)));
     EXPECT_EQ(launcher::parent_directory(), folder.dos());
 
-    // A second run in the same second reuses the folder.
+    EXPECT_EQ(mode_of(current_directory()), 0700u);
+}
+
+// What stands at the folder's name already is never trusted: a folder, a
+// file or a link is replaced by a new private folder (a link goes, never
+// what it leads to); what cannot be removed ends the preparation.
+TEST_F(working_folder, an_existing_entry_of_its_name_is_replaced) {
+    qv_test::scoped_environment tmpdir("TMPDIR", folder.path());
+    mkdir((folder / "outside").c_str(), 0777);
+    qv_test::write_file(folder / "outside/kept", "x");
+    const long long now = std::time(nullptr);
+    for (long long second = now; second < now + 3; ++second) {
+        const std::string name = folder / ("QV" + std::to_string(second));
+        ASSERT_EQ(symlink((folder / "outside").c_str(), name.c_str()), 0);
+    }
+    ASSERT_TRUE(launcher::prepare_working_folder());
+    EXPECT_EQ(mode_of(current_directory()), 0700u);
+    EXPECT_EQ(qv_test::folder_entries(current_directory()), std::set<std::string>{});
+    EXPECT_TRUE(exists(folder / "outside/kept"));
+
+    // A second run in the same second: the folder, with what was put in it.
+    qv_test::write_file(current_directory() + "/version.dll", "planted");
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    EXPECT_TRUE(launcher::prepare_working_folder());
+    ASSERT_TRUE(launcher::prepare_working_folder());
+    EXPECT_EQ(qv_test::folder_entries(current_directory()), std::set<std::string>{});
+
+    // A read-only file stays, and so does its folder: no run uses it.
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    const long long later = std::time(nullptr);
+    for (long long second = later; second < later + 3; ++second) {
+        const std::string name = folder / ("QV" + std::to_string(second));
+        unlink(name.c_str());  // a link left from above
+        mkdir(name.c_str(), 0777);
+        qv_test::write_file(name + "/locked", "x");
+        ASSERT_EQ(chmod((name + "/locked").c_str(), 0444), 0);
+    }
+    launcher::silent_mode = true;
+    EXPECT_FALSE(launcher::prepare_working_folder());
+    EXPECT_EQ(current_directory(), folder.path());
 }
 
 TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
@@ -89,6 +131,7 @@ TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
     EXPECT_EQ(current_directory().compare(0, (folder / "Temp/QV").size(), folder / "Temp/QV"), 0);
 
     launcher::silent_mode = true;
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(launcher::prepare_working_folder());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

@@ -1,6 +1,7 @@
 # The Wine suite: DLLs planted where a download could put them. A test DLL
 # that leaves a marker when loaded is copied, under every name below,
-# beside a package and into the current directory, and Wine is told to
+# beside a package, into the current directory and into folders that bear
+# the working folder's next names, and Wine is told to
 # prefer such native copies to its own (WINEDLLOVERRIDES name=n,b). The run
 # must end with the installer's exit code, leave no marker, and Wine's
 # +loaddll trace must show every DLL coming from the system folders.
@@ -67,9 +68,30 @@ planted_run() {
         WINEDEBUG=-all,+loaddll "$@" 2>"$case_dir/trace" >/dev/null)
 }
 
-planted_run QV_TEST_EXIT_CODE=7 wine "$case_dir/package/example.exe" /s
+# The working folder too: every name it could get in the next 20 seconds
+# is taken by a folder that holds the planted DLLs, and the installer loads
+# each name by bare name, which searches its own folder first.
+planted_from=$(date +%s)
+for second in $(seq "$planted_from" $((planted_from + 19))); do
+    # shellcheck disable=SC2086
+    plant_copies "$temp_posix/QV$second" $names
+done
+planted_run QV_TEST_EXIT_CODE=7 QV_TEST_RECORD="$(dos "$case_dir/record")" QV_TEST_LOAD="${names// /.dll }" \
+    QV_TEST_FOLDER_SECURITY="$(dos "$case_dir/folder-security")" wine "$case_dir/package/example.exe" /s
 check "a package among planted DLLs ends with its installer's exit code" "$?" 7
 check "no DLL is loaded from outside the system folders" "$(foreign_loads "$case_dir/trace")" ""
+seconds=$(field command_line "$case_dir/record" | sed -n 's/^"[^"]*\\QV\([0-9]*\)\\setup\.exe".*/\1/p')
+check_true "the installer ran in a new folder where a planted one had stood" \
+    test "${seconds:-0}" -ge "$planted_from" -a "${seconds:-0}" -lt $((planted_from + 20))
+for second in $(seq "$planted_from" $((planted_from + 19))); do rm -rf "${temp_posix:?}/QV$second"; done
+# Wine keeps no access list on a file: it turns the descriptor into the
+# folder's Unix mode and reports the list that mode makes (SYSTEM always,
+# the owner from the owner's bits, everyone from the others'). So what can
+# be seen here is that no one but SYSTEM and the owner may use the folder.
+security=$(cat "$case_dir/folder-security" 2>/dev/null)
+owner=$(sed -n 's/^O:\([^D]*\)D:.*/\1/p' <<<"$security")
+echo "       the working folder's descriptor as Wine reports it: $security"
+check "and only SYSTEM and its owner may use it" "$security" "O:${owner}D:(A;OICI;FA;;;SY)(A;OICI;FA;;;$owner)"
 planted_run wine "$case_dir/package/broken.exe"
 check "nor while it shows its message boxes" "$(foreign_loads "$case_dir/trace")" ""
 check "no planted DLL ran" "$(ls "$case_dir/markers")" ""

@@ -13,6 +13,9 @@
 //   QV_TEST_LOAD            DLL names, separated by blanks, loaded by bare
 //                           name as an installer loads them: its own folder
 //                           (the working folder) is searched first
+//   QV_TEST_FOLDER_SECURITY file to write the owner and access list of the
+//                           program's own folder to, in SDDL, as the system
+//                           reports them
 //
 // The record is the one of tests/support/installer_record.h; its
 // command_line is GetCommandLineA() and its arguments the C runtime's
@@ -40,11 +43,17 @@ void write_record(const char* record) {
     MoveFileExA(partial.c_str(), record, MOVEFILE_REPLACE_EXISTING);
 }
 
-void leave_behind() {
+// The program's own folder, with a trailing backslash.
+std::string own_folder() {
     char own[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, own, MAX_PATH);
     std::string folder(own, length);
     folder.erase(folder.rfind('\\') + 1);
+    return folder;
+}
+
+void leave_behind() {
+    const std::string folder = own_folder();
     std::ofstream(folder + "read-only.txt") << "kept";
     SetFileAttributesA((folder + "read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CreateDirectoryA((folder + ".cache").c_str(), nullptr);
@@ -63,12 +72,25 @@ void load_by_name(const std::string& names) {
     }
 }
 
+void write_folder_security(const char* file) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    char descriptor[4096];
+    DWORD needed = 0;
+    char* text = nullptr;
+    if (GetFileSecurityA(own_folder().c_str(), parts, descriptor, sizeof(descriptor), &needed) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr)) {
+        std::ofstream(file, std::ios::binary) << text;
+        LocalFree(text);
+    }
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (const char* record = std::getenv("QV_TEST_RECORD")) write_record(record);
     if (std::getenv("QV_TEST_LEAVE_BEHIND") != nullptr) leave_behind();
     if (const char* names = std::getenv("QV_TEST_LOAD")) load_by_name(names);
+    if (const char* file = std::getenv("QV_TEST_FOLDER_SECURITY")) write_folder_security(file);
     if (const char* release = std::getenv("QV_TEST_RELEASE")) {
         // Bounded, so a failed test cannot leave it behind for long.
         const DWORD give_up = GetTickCount() + 60000;
