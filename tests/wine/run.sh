@@ -28,9 +28,10 @@ setup_exe="$windows_build/tools/setup/setup.exe"
 qvpack="$native_build/tools/qvpack/qvpack"
 native_launcher="$native_build/launcher/quorvane_launcher"
 native_installer="$native_build/tests/support/test_installer"
+native_e2e="$native_build/tests/e2e/e2e_tests"
 objdump=i686-w64-mingw32-objdump
 for file in "$launcher" "$installer" "$runner" "$unit_tests" "$unit_tests_utf8" "$win32_suite" "$windows_qvpack" "$qvpack" \
-        "$native_launcher" "$native_installer" "$crasher" "$setup_exe"; do
+        "$native_launcher" "$native_installer" "$native_e2e" "$crasher" "$setup_exe"; do
     [ -f "$file" ] || { echo "wine suite: $file is missing; build it first" >&2; exit 1; }
 done
 for tool in wixl osslsigncode openssl; do
@@ -102,7 +103,7 @@ printf 'Q' | dd of="$packages/broken.exe" bs=1 seek="$offset" conv=notrunc statu
 
 # The cases, in this order: the run log's check reads what the package runs
 # before it appended.
-for part in executables unit_tests packages language release_flow run_log crash_dump package_tool planted_dlls; do
+for part in executables unit_tests packages random_runs language release_flow run_log crash_dump package_tool planted_dlls; do
     # shellcheck source=/dev/null
     source "tests/wine/cases/$part.sh"
 done
