@@ -203,9 +203,11 @@ TEST_F(files, a_large_write_arrives_whole) {
     EXPECT_EQ(get("a"), data);
 }
 
+// The archive bit is set along with the read-only one: Windows sets exactly
+// the attributes given (see set_attributes_replaces_the_archive_bit).
 TEST_F(files, read_only_files_refuse_deletion) {
     put("a", "data");
-    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     SetLastError(sentinel);
     EXPECT_FALSE(DeleteFileA(path("a").c_str()));
@@ -215,8 +217,11 @@ TEST_F(files, read_only_files_refuse_deletion) {
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
 
+    // As the installer log's option clears it.
     ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(attributes("a") & FILE_ATTRIBUTE_READONLY, 0u);
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
     SetLastError(sentinel);
     EXPECT_TRUE(DeleteFileA(path("a").c_str()));
     SetLastError(sentinel);
@@ -247,7 +252,7 @@ TEST_F(files, read_only_files_refuse_writers) {
     EXPECT_EQ(get("a"), "data");
 }
 
-// Windows marks every new or changed file for backup; nothing here clears it.
+// Windows marks every new or rewritten file for backup.
 TEST_F(files, files_carry_the_archive_attribute_and_folders_the_directory_one) {
     put("a", "x");
     EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
@@ -266,13 +271,25 @@ TEST_F(files, files_carry_the_archive_attribute_and_folders_the_directory_one) {
     EXPECT_EQ(attributes("d"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
 }
 
+// SetFileAttributesA sets exactly what it is given, so the archive bit goes
+// unless it is named; a rewrite sets it again.
+TEST_F(files, set_attributes_replaces_the_archive_bit) {
+    put("a", "x");
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_NORMAL));
+    put("a", "y");
+    EXPECT_EQ(attributes("a"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+}
+
 TEST_F(files, copy_file) {
     put("a", std::string(3 << 20, 'q') + "end");  // more than one copy buffer
-    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(path("a").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     SetLastError(sentinel);
     ASSERT_TRUE(CopyFileA(path("a").c_str(), path("b").c_str(), TRUE));
     EXPECT_EQ(get("b"), get("a"));
-    EXPECT_EQ(attributes("b") & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));  // attributes travel along
+    EXPECT_EQ(attributes("b"), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));  // attributes travel along
 
     SetLastError(sentinel);
     EXPECT_FALSE(CopyFileA(path("a").c_str(), path("b").c_str(), TRUE));

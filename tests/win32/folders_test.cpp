@@ -82,7 +82,7 @@ TEST_F(folders, listings_have_dot_entries_first_attributes_and_wildcards) {
     put("a.txt", "hello");
     put("b.TXT", "");
     put("locked", "");
-    ASSERT_TRUE(SetFileAttributesA(path("locked").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA(path("locked").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
     const std::map<std::string, DWORD> all = list(folder() + "\\*");
     const std::map<std::string, DWORD> expected = {
         {".", FILE_ATTRIBUTE_DIRECTORY},
