@@ -1,8 +1,11 @@
-// The named system mutex wrapper.
+// The named system mutex wrapper, natively and on real Win32 (the Windows
+// build's unit tests).
 
 #include "tessel/exception.h"
 #include "tessel/real_mutex.h"
+#ifndef _WIN32
 #include "tests/support/test_folder.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -18,8 +21,11 @@ protected:
         return taken;
     }
 
+#ifndef _WIN32
+    // The layer keeps its mutexes in files: a folder of this test's own.
     qv_test::test_folder folder;
     qv_test::scoped_environment mutex_dir{"QV_MUTEX_DIR", folder.path()};
+#endif
 };
 
 TEST_F(real_mutex, bare_names_go_to_the_global_namespace) {
