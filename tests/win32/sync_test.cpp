@@ -28,6 +28,7 @@ TEST_F(sync, names_exist_while_a_handle_is_open) {
     HANDLE first = CreateMutexA(nullptr, FALSE, ("Global\\" + name("one")).c_str());
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+    SetLastError(sentinel);
     HANDLE second = CreateMutexA(nullptr, FALSE, ("Global\\" + name("one")).c_str());
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
@@ -164,7 +165,9 @@ TEST_F(sync, initial_owner_and_unnamed_mutexes) {
     HANDLE again = CreateMutexA(nullptr, TRUE, name("initial").c_str());  // exists: not taken again
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
     EXPECT_TRUE(ReleaseMutex(owned));
+    SetLastError(sentinel);
     EXPECT_FALSE(ReleaseMutex(owned));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_OWNER));
     CloseHandle(again);
     CloseHandle(owned);
 
