@@ -54,9 +54,23 @@ for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
-    $sudo_cmd apt-get update -qq
+    # A mirror in mid-sync fails one index now and then: try again, then go
+    # on with what arrived; the install below fails if that is not enough.
+    for attempt in 1 2 3; do
+        $sudo_cmd apt-get update -qq && break
+        echo "setup: apt-get update failed (attempt $attempt)" >&2
+        sleep $((attempt * 5))
+    done
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}" >&2
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    install=(env DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends)
+    if ! "${install[@]}" "${missing[@]}" >/dev/null; then
+        # Without one architecture's index of a suite (the security suite's
+        # i386 index, say), packages of both architectures that must match
+        # cannot: take them from the release's own suite instead.
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "setup: retrying with the packages of $codename itself" >&2
+        "${install[@]}" -t "$codename" "${missing[@]}" >/dev/null
+    fi
 fi
