@@ -4,6 +4,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,18 +22,7 @@ protected:
     void SetUp() override { ASSERT_NE(getcwd(original_, sizeof(original_)), nullptr); }
     void TearDown() override { ASSERT_EQ(chdir(original_), 0); }
 
-    // Every entry of a listing, name -> attributes.
-    std::map<std::string, DWORD> list(const std::string& pattern) {
-        std::map<std::string, DWORD> entries;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return entries;
-        do entries[data.cFileName] = data.dwFileAttributes;
-        while (FindNextFileA(find, &data));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-        EXPECT_TRUE(FindClose(find));
-        return entries;
-    }
+    std::map<std::string, DWORD> list(const std::string& pattern) { return qv_test::list(pattern); }
 
     qv_test::test_folder folder;
     char original_[4096];

@@ -5,6 +5,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/ansi_code_page.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -14,29 +15,8 @@ namespace {
 
 const DWORD sentinel = 0xdeadbeef;
 
-// Widens through the layer, checking the needed-size query agrees.
-std::wstring widen(UINT code_page, const std::string& bytes, DWORD flags = 0) {
-    const int needed = MultiByteToWideChar(code_page, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-    if (needed > 0) {
-        EXPECT_EQ(MultiByteToWideChar(code_page, flags, bytes.data(), static_cast<int>(bytes.size()), &out[0], needed),
-                  needed);
-    }
-    return out;
-}
-
-std::string narrow(UINT code_page, const std::wstring& text, BOOL* used_default = nullptr,
-                   const char* default_char = nullptr) {
-    const int needed = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           default_char, used_default);
-    std::string out(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0) {
-        EXPECT_EQ(WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &out[0], needed,
-                                      default_char, used_default),
-                  needed);
-    }
-    return out;
-}
+using qv_test::narrow;
+using qv_test::widen;
 
 }  // namespace
 

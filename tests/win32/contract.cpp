@@ -15,6 +15,7 @@
 #include "tests/win32/contract.h"
 
 #include "platform/native_path.h"
+#include "tests/support/win32_calls.h"
 #include "tests/win32/differences.h"
 
 #include <chrono>
@@ -149,17 +150,7 @@ std::string test::get(const std::string& name) const {
     return content.substr(0, done);
 }
 
-std::map<std::string, DWORD> test::list(const std::string& pattern) const {
-    std::map<std::string, DWORD> entries;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return entries;
-    do entries[data.cFileName] = data.dwFileAttributes;
-    while (FindNextFileA(find, &data));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_MORE_FILES));
-    EXPECT_TRUE(FindClose(find));
-    return entries;
-}
+std::map<std::string, DWORD> test::list(const std::string& pattern) const { return qv_test::list(pattern); }
 
 std::string own_path() {
     char own[MAX_PATH];

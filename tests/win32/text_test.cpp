@@ -2,6 +2,7 @@
 // the code pages the system meets as ANSI code pages.
 
 #include "tests/win32/contract.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -13,30 +14,8 @@ using contract::sentinel;
 
 class text : public contract::test {};
 
-// Widens through the layer, checking the needed-size query agrees.
-std::wstring widen(UINT code_page, const std::string& bytes, DWORD flags = 0) {
-    const int needed = MultiByteToWideChar(code_page, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-    if (needed > 0) {
-        EXPECT_EQ(MultiByteToWideChar(code_page, flags, bytes.data(), static_cast<int>(bytes.size()), &out[0], needed),
-                  needed);
-    }
-    return out;
-}
-
-std::string narrow(UINT code_page, const std::wstring& text, BOOL* used_default = nullptr,
-                   const char* default_char = nullptr) {
-    const int needed = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           default_char, used_default);
-    std::string out(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0) {
-        EXPECT_EQ(WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &out[0], needed,
-                                      default_char, used_default),
-                  needed);
-    }
-    return out;
-}
-
+using qv_test::narrow;
+using qv_test::widen;
 
 TEST_F(text, code_page_information_and_the_ansi_code_page) {
     CPINFO info;
