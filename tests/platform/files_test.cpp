@@ -73,24 +73,36 @@ TEST_F(FilesTest, UnsupportedArgumentsAreRefused) {
     EXPECT_FALSE(exists("a"));
 }
 
-TEST_F(FilesTest, AWriteThatDoesNotFitFailsWithoutEndingTheProcess) {
-    HANDLE file = open("a", GENERIC_WRITE, CREATE_ALWAYS);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+// Writes data to file, then closes it, while the process may write files of
+// limit_bytes at the most: the call's result, written count and last error.
+struct limited_write {
+    BOOL ok;
+    DWORD written;
+    DWORD error;
+};
+
+limited_write write_under_limit(HANDLE file, const std::string& data, rlim_t limit_bytes) {
     struct rlimit old_limit;
     getrlimit(RLIMIT_FSIZE, &old_limit);
     struct rlimit limit = old_limit;
-    limit.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const std::string data(10000, 'x');
-    DWORD written = 99;
+    limit.rlim_cur = limit_bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    limited_write result{FALSE, 99, 0};
     SetLastError(sentinel);
-    const BOOL ok = WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
-    const DWORD error = GetLastError();
+    result.ok = WriteFile(file, data.data(), DWORD(data.size()), &result.written, nullptr);
+    result.error = GetLastError();
     setrlimit(RLIMIT_FSIZE, &old_limit);
     CloseHandle(file);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, DWORD(ERROR_FILE_TOO_LARGE));
-    EXPECT_EQ(written, 4096u);  // the bytes that did reach the file
+    return result;
+}
+
+TEST_F(FilesTest, AWriteThatDoesNotFitFailsWithoutEndingTheProcess) {
+    HANDLE file = open("a", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const limited_write result = write_under_limit(file, std::string(10000, 'x'), 4096);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, DWORD(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(result.written, 4096u);  // the bytes that did reach the file
 }
 
 // Large writes go out in pieces: a failure in a later piece still counts
@@ -100,20 +112,10 @@ TEST_F(FilesTest, ALargeWriteThatDoesNotFitCountsWhatArrived) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 131 % 251);
     HANDLE file = open("b", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    struct rlimit old_limit;
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    struct rlimit limit = old_limit;
-    limit.rlim_cur = 150000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    DWORD written = 0;
-    SetLastError(sentinel);
-    const BOOL ok = WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
-    const DWORD error = GetLastError();
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    CloseHandle(file);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, DWORD(ERROR_FILE_TOO_LARGE));
-    EXPECT_EQ(written, 150000u);
+    const limited_write result = write_under_limit(file, data, 150000);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, DWORD(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(result.written, 150000u);
     EXPECT_EQ(get("b"), data.substr(0, 150000));
 }
 
