@@ -64,7 +64,7 @@ if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}" >&2
-    install=(env DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends)
+    install=($sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
     if ! "${install[@]}" "${missing[@]}" >/dev/null; then
         # Without one architecture's index of a suite (the security suite's
         # i386 index, say), packages of both architectures that must match
