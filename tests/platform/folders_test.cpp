@@ -22,8 +22,6 @@ protected:
     void SetUp() override { ASSERT_NE(getcwd(original_, sizeof(original_)), nullptr); }
     void TearDown() override { ASSERT_EQ(chdir(original_), 0); }
 
-    std::map<std::string, DWORD> list(const std::string& pattern) { return qv_test::list(pattern); }
-
     qv_test::test_folder folder;
     char original_[4096];
 };
@@ -78,7 +76,7 @@ TEST_F(folders, links_are_reparse_points_removed_themselves) {
         {"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
         {"file-link", FILE_ATTRIBUTE_REPARSE_POINT},
     };
-    EXPECT_EQ(list(folder.dos() + "\\*"), expected);
+    EXPECT_EQ(qv_test::list(folder.dos() + "\\*"), expected);
 
     qv_test::write_file(folder / "sub/inside", "x");
     SetLastError(sentinel);

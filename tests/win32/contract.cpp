@@ -15,7 +15,6 @@
 #include "tests/win32/contract.h"
 
 #include "platform/native_path.h"
-#include "tests/support/win32_calls.h"
 #include "tests/win32/differences.h"
 
 #include <chrono>
@@ -149,8 +148,6 @@ std::string test::get(const std::string& name) const {
     CloseHandle(file);
     return content.substr(0, done);
 }
-
-std::map<std::string, DWORD> test::list(const std::string& pattern) const { return qv_test::list(pattern); }
 
 std::string own_path() {
     char own[MAX_PATH];

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 namespace contract {
@@ -29,8 +28,6 @@ protected:
     // Whole files, through CreateFileA, ReadFile and WriteFile.
     void put(const std::string& name, const std::string& content) const;
     std::string get(const std::string& name) const;
-    // Every entry of a listing, name -> attributes.
-    std::map<std::string, DWORD> list(const std::string& pattern) const;
 
 private:
     std::string folder_;

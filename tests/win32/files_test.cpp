@@ -2,6 +2,7 @@
 // writes, sizes, attributes, copies and moves.
 
 #include "tests/win32/contract.h"
+#include "tests/support/win32_calls.h"
 
 namespace {
 
@@ -377,7 +378,7 @@ TEST_F(files, names_windows_refuses_fail_every_name_taking_function) {
             EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
         }
     }
-    EXPECT_EQ(list(path("g*")).size(), 1u);  // a trailing wildcard is a pattern, not a name
-    EXPECT_EQ(list(path("go?d")).size(), 1u);
+    EXPECT_EQ(qv_test::list(path("g*")).size(), 1u);  // a trailing wildcard is a pattern, not a name
+    EXPECT_EQ(qv_test::list(path("go?d")).size(), 1u);
     EXPECT_EQ(get("good"), "x");
 }

@@ -2,7 +2,9 @@
 // listings, as the working folder's life and the log's rotation use them.
 
 #include "tests/win32/contract.h"
+#include "tests/support/win32_calls.h"
 
+#include <map>
 #include <vector>
 
 namespace {
@@ -83,7 +85,7 @@ TEST_F(folders, listings_have_dot_entries_first_attributes_and_wildcards) {
     put("b.TXT", "");
     put("locked", "");
     ASSERT_TRUE(SetFileAttributesA(path("locked").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-    const std::map<std::string, DWORD> all = list(folder() + "\\*");
+    const std::map<std::string, DWORD> all = qv_test::list(folder() + "\\*");
     const std::map<std::string, DWORD> expected = {
         {".", FILE_ATTRIBUTE_DIRECTORY},
         {"..", FILE_ATTRIBUTE_DIRECTORY},
@@ -93,10 +95,10 @@ TEST_F(folders, listings_have_dot_entries_first_attributes_and_wildcards) {
         {"locked", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
     };
     EXPECT_EQ(all, expected);
-    EXPECT_EQ(list(folder() + "/*.txt").size(), 2u);  // case-insensitive, either separator
-    EXPECT_EQ(list(folder() + "\\?.txt").size(), 2u);
-    EXPECT_EQ(list(folder() + "\\*.*").size(), all.size());
-    EXPECT_EQ(list(folder() + "\\a.txt").size(), 1u);
+    EXPECT_EQ(qv_test::list(folder() + "/*.txt").size(), 2u);  // case-insensitive, either separator
+    EXPECT_EQ(qv_test::list(folder() + "\\?.txt").size(), 2u);
+    EXPECT_EQ(qv_test::list(folder() + "\\*.*").size(), all.size());
+    EXPECT_EQ(qv_test::list(folder() + "\\a.txt").size(), 1u);
 
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((folder() + "\\*").c_str(), &data);
