@@ -9,6 +9,8 @@ packages=(cmake g++ make libboost-serialization-dev libboost-filesystem-dev libb
 # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
 [ "${QV_SKIP_FUZZ:-0}" = 1 ] || packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev)
 
+# The release this machine runs (its suites are named after it).
+codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 need_update=0
@@ -29,7 +31,6 @@ if [ "${QV_SKIP_WINE:-0}" != 1 ]; then
     if ! grep -rqsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' \
             /etc/apt/sources.list /etc/apt/sources.list.d/; then
         echo "setup: adding source entries for apt-get source" >&2
-        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         {
             for file in /etc/apt/sources.list.d/*.sources; do
                 [ -f "$file" ] || continue
@@ -69,7 +70,6 @@ if [ ${#missing[@]} -gt 0 ]; then
         # Without one architecture's index of a suite (the security suite's
         # i386 index, say), packages of both architectures that must match
         # cannot: take them from the release's own suite instead.
-        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         echo "setup: retrying with the packages of $codename itself" >&2
         "${install[@]}" -t "$codename" "${missing[@]}" >/dev/null
     fi
