@@ -34,6 +34,7 @@ const message messages[] = {
     {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive."},
     {ERROR_NO_MORE_FILES, "There are no more files."},
     {ERROR_WRITE_PROTECT, "The media is write protected."},
+    {ERROR_BAD_LENGTH, "The program issued a command but the command length is incorrect."},
     {ERROR_SEEK, "The drive cannot locate a specific area or track on the disk."},
     {ERROR_WRITE_FAULT, "The system cannot write to the specified device."},
     {ERROR_READ_FAULT, "The system cannot read from the specified device."},

@@ -1,9 +1,28 @@
 // Files: CreateFileA, SetFilePointer, ReadFile, WriteFile, GetFileSize,
-// SetEndOfFile, CopyFileA, MoveFileExA, DeleteFileA, SetFileAttributesA,
+// SetEndOfFile, GetFileInformationByHandle, SetFileInformationByHandle,
+// CopyFileA, MoveFileExA, DeleteFileA, SetFileAttributesA,
 // GetFileAttributesA.
 // Differs from Windows:
 // - share modes are accepted and not enforced: POSIX has no mandatory
-//   sharing, so another open of the same file always succeeds;
+//   sharing, so another open of the same file always succeeds. A folder
+//   (FILE_FLAG_BACKUP_SEMANTICS) opened without FILE_SHARE_DELETE is to be
+//   held in place, which POSIX cannot do by a handle: it is opened only
+//   where no other account can rename or remove it, that is, when it and
+//   every folder above it (and every link on its path) belong to root or
+//   the caller and others may not write them, unless the sticky bit lets
+//   them write without moving what is not theirs; else ERROR_ACCESS_DENIED;
+// - FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself: its handle
+//   reports FILE_ATTRIBUTE_REPARSE_POINT and can be neither read nor
+//   written, and CREATE_ALWAYS or TRUNCATE_EXISTING on it is refused;
+// - a folder handle can only be read from for its information; ReadFile
+//   fails with ERROR_ACCESS_DENIED;
+// - SetFileInformationByHandle takes the attributes of FileBasicInfo (its
+//   times must be 0, unchanged) and FileDispositionInfo, whose deletion
+//   happens at once rather than at the last close, and only while the
+//   handle's name still leads to its file;
+// - MoveFileExA has nothing to schedule for a restart
+//   (MOVEFILE_DELAY_UNTIL_REBOOT: ERROR_NOT_SUPPORTED): an open file can be
+//   removed at once;
 // - security attributes are ignored (the file gets the umask's mode), and
 //   template files and overlapped I/O are refused;
 // - the read-only attribute is the absence of the owner's write bit; it is
@@ -21,6 +40,7 @@
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
 #include "platform/posix/internal/fatal_signal.h"
+#include "platform/posix/internal/file_info.h"
 #include "platform/posix/internal/file_object.h"
 #include "platform/win32.h"
 
@@ -40,6 +60,14 @@
 #include <vector>
 
 namespace qv_posix {
+
+file_object::file_object(int fd, kind what, DWORD access, std::string path)
+    : fd_(fd),
+      can_read_(what == kind::file && (access & GENERIC_READ) != 0),
+      can_write_(what == kind::file && (access & GENERIC_WRITE) != 0),
+      kind_(what),
+      access_(access),
+      path_(std::move(path)) {}
 
 file_object::~file_object() { close(fd_); }
 
@@ -85,10 +113,11 @@ bool close_signal_file(HANDLE handle) {
 
 namespace {
 
-const DWORD supported_access = GENERIC_READ | GENERIC_WRITE;
+const DWORD supported_access =
+    GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 const DWORD supported_share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD supported_flags = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
-                              FILE_FLAG_SEQUENTIAL_SCAN;
+                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 const DWORD supported_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
 const int64_t four_gib = int64_t(1) << 32;
 // One write(2) of a whole large buffer makes the page cache take folios as
@@ -139,6 +168,13 @@ void set_error_for(const char* path, int error_number) {
 
 bool is_read_only(const struct stat& status) { return S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0; }
 
+// The mode that gives a file the read-only attribute or takes it away.
+mode_t mode_with_attributes(mode_t mode, DWORD attributes) {
+    const mode_t changed = (attributes & FILE_ATTRIBUTE_READONLY) ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)
+                                                                  : mode | S_IWUSR;
+    return changed & 07777;
+}
+
 void ignore_file_size_signal() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -151,6 +187,21 @@ void ignore_file_size_signal() {
 
 void prepare_file_writes() { ignore_file_size_signal(); }
 
+FILETIME file_time(const struct timespec& time) {
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(time.tv_sec) + 11644473600ULL) * 10000000ULL +
+                            static_cast<ULONGLONG>(time.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+DWORD file_attributes(const struct stat& status, const char* path) {
+    struct stat target;
+    if (S_ISLNK(status.st_mode))
+        return FILE_ATTRIBUTE_REPARSE_POINT |
+               (stat(path, &target) == 0 && S_ISDIR(target.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    return is_read_only(status) ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_ARCHIVE;
+}
+
 namespace {
 
 // Opens path without creating it; EINTR is retried.
@@ -158,6 +209,37 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     for (;;) {
         const int fd = open(path, flags | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+// Whether another account could rename or remove what status describes, or
+// change what lies in it: a folder or link that is not root's or the
+// caller's, or a folder others may write without the sticky bit.
+bool open_to_others(const struct stat& status) {
+    if (status.st_uid != 0 && status.st_uid != geteuid()) return true;
+    return S_ISDIR(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+           (status.st_mode & S_ISVTX) == 0;
+}
+
+// Whether no other account can move the folder at path away: every name
+// on the way to it, links included, and every folder on its real path are
+// root's or the caller's and closed to others.
+bool held_in_place(const char* path) {
+    std::string prefix;
+    const std::string text = path;
+    for (size_t at = 0; at != std::string::npos;) {
+        const size_t next = text.find('/', at + 1);
+        prefix = text.substr(0, next);
+        struct stat status;
+        if (!prefix.empty() && (lstat(prefix.c_str(), &status) != 0 || open_to_others(status))) return false;
+        at = next;
+    }
+    char real[PATH_MAX];
+    if (realpath(path, real) == nullptr) return false;
+    for (std::string folder = real;; folder.erase(std::max<size_t>(folder.rfind('/'), 1))) {
+        struct stat status;
+        if (stat(folder.c_str(), &status) != 0 || open_to_others(status)) return false;
+        if (folder == "/") return true;
     }
 }
 
@@ -180,17 +262,29 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 
     const bool can_read = (access & GENERIC_READ) != 0;
     const bool can_write = (access & GENERIC_WRITE) != 0;
-    const int mode_flags = can_read && can_write ? O_RDWR : can_write ? O_WRONLY : O_RDONLY;
+    const bool folders = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    const int no_follow = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? O_NOFOLLOW : 0;
+    const int mode_flags = (can_read && can_write ? O_RDWR : can_write ? O_WRONLY : O_RDONLY) | no_follow;
     const mode_t create_mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const bool opens_existing = disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS;
 
     int fd = -1;
     bool existed = false;
+    file_object::kind kind = file_object::kind::file;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
             fd = open_retrying(path, mode_flags | O_CREAT | O_EXCL, create_mode);
             if (fd >= 0 || errno != EEXIST || disposition == CREATE_NEW) break;
         }
         fd = open_retrying(path, mode_flags);
+        // A folder cannot be opened for writing; its handle is for its information.
+        if (fd < 0 && errno == EISDIR && folders && opens_existing)
+            fd = open_retrying(path, O_RDONLY | O_DIRECTORY | no_follow);
+        // The link itself.
+        if (fd < 0 && errno == ELOOP && no_follow != 0 && opens_existing) {
+            fd = open_retrying(path, O_PATH | O_NOFOLLOW);
+            kind = file_object::kind::link;
+        }
         existed = fd >= 0;
         // Removed between the two opens: create it after all.
         if (fd < 0 && errno == ENOENT && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) continue;
@@ -198,6 +292,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     }
     if (fd < 0) {
         if (errno == EEXIST) SetLastError(ERROR_FILE_EXISTS);  // CREATE_NEW on an existing file
+        else if (errno == ELOOP && no_follow != 0) SetLastError(ERROR_ACCESS_DENIED);  // a link to replace
         else set_error_for(path, errno);
         return INVALID_HANDLE_VALUE;
     }
@@ -208,12 +303,18 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
-    if (S_ISDIR(status.st_mode) || (existed && can_write && is_read_only(status))) {
+    if (S_ISDIR(status.st_mode)) kind = file_object::kind::folder;
+    bool refused = (kind == file_object::kind::folder && !folders) || (existed && can_write && is_read_only(status));
+    // A folder that nobody may rename or remove: see the opening comment.
+    if (!refused && kind == file_object::kind::folder && (share & FILE_SHARE_DELETE) == 0)
+        refused = !held_in_place(path);
+    if (refused) {
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && status.st_size != 0 &&
+    if (kind == file_object::kind::file && existed &&
+        (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && status.st_size != 0 &&
         ftruncate(fd, 0) != 0) {
         set_last_error_from_errno();
         close(fd);
@@ -222,7 +323,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const HANDLE file = in_fatal_signal() ? open_signal_file(fd, can_read, can_write)
-                                          : (new file_object(fd, can_read, can_write))->handle();
+                                          : (new file_object(fd, kind, access, path))->handle();
     if (file == nullptr) {
         close(fd);
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
@@ -362,6 +463,134 @@ BOOL WINAPI SetEndOfFile(HANDLE handle) {
     return TRUE;
 }
 
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return FALSE;
+    if (information == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat status;
+    if (fstat(file->fd(), &status) != 0) {
+        qv_posix::set_last_error_from_errno();
+        return FALSE;
+    }
+    const uint64_t size = S_ISREG(status.st_mode) ? uint64_t(status.st_size) : 0;
+    const uint64_t index = uint64_t(status.st_ino);
+    information->dwFileAttributes = qv_posix::file_attributes(status, file->path().c_str());
+    information->ftCreationTime = qv_posix::file_time(status.st_ctim);
+    information->ftLastAccessTime = qv_posix::file_time(status.st_atim);
+    information->ftLastWriteTime = qv_posix::file_time(status.st_mtim);
+    information->dwVolumeSerialNumber = DWORD(status.st_dev);
+    information->nFileSizeHigh = DWORD(size >> 32);
+    information->nFileSizeLow = DWORD(size);
+    information->nNumberOfLinks = DWORD(status.st_nlink);
+    information->nFileIndexHigh = DWORD(index >> 32);
+    information->nFileIndexLow = DWORD(index);
+    return TRUE;
+}
+
+namespace qv_posix {
+namespace {
+
+BOOL set_basic_information(file_object& file, const FILE_BASIC_INFO& basic) {
+    if ((file.access() & (GENERIC_WRITE | FILE_WRITE_ATTRIBUTES)) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (basic.CreationTime.QuadPart != 0 || basic.LastAccessTime.QuadPart != 0 || basic.LastWriteTime.QuadPart != 0 ||
+        basic.ChangeTime.QuadPart != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);  // see the opening comment
+        return FALSE;
+    }
+    if ((basic.FileAttributes & ~supported_attributes) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (basic.FileAttributes == 0) return TRUE;  // left as they are
+    if (file.what() != file_object::kind::file) {
+        // A folder cannot be made read-only (see SetFileAttributesA); a link's own mode does not exist here.
+        const bool folder = file.what() == file_object::kind::folder;
+        if (folder && (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return TRUE;
+        SetLastError(folder ? ERROR_INVALID_PARAMETER : ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    struct stat status;
+    if (fstat(file.fd(), &status) != 0) {
+        set_last_error_from_errno();
+        return FALSE;
+    }
+    const mode_t mode = mode_with_attributes(status.st_mode, basic.FileAttributes);
+    if (mode != (status.st_mode & 07777) && fchmod(file.fd(), mode) != 0) {
+        set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Removes the file, folder or link behind the handle, by the name it was
+// opened by, as long as that name still leads to it.
+BOOL delete_by_handle(file_object& file) {
+    if ((file.access() & DELETE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    struct stat opened, named;
+    if (fstat(file.fd(), &opened) != 0 || lstat(file.path().c_str(), &named) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (file.what() == file_object::kind::folder) {
+        struct stat current;
+        if (stat(".", &current) == 0 && current.st_dev == opened.st_dev && current.st_ino == opened.st_ino) {
+            SetLastError(ERROR_SHARING_VIOLATION);  // as RemoveDirectoryA
+            return FALSE;
+        }
+        if (rmdir(file.path().c_str()) != 0) {
+            SetLastError(errno == ENOTEMPTY || errno == EEXIST ? DWORD(ERROR_DIR_NOT_EMPTY) : win32_error_from_errno(errno));
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (is_read_only(opened)) {
+        SetLastError(ERROR_ACCESS_DENIED);  // as DeleteFileA
+        return FALSE;
+    }
+    if (unlink(file.path().c_str()) != 0) {
+        set_last_error_from_errno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+}  // namespace qv_posix
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
+                                       DWORD size) {
+    file_object* file = qv_posix::handle_cast<file_object>(handle);
+    if (file == nullptr) return FALSE;
+    if (information == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    switch (information_class) {
+        case FileBasicInfo:
+            if (size < sizeof(FILE_BASIC_INFO)) break;
+            return qv_posix::set_basic_information(*file, *static_cast<const FILE_BASIC_INFO*>(information));
+        case FileDispositionInfo:
+            if (size < sizeof(FILE_DISPOSITION_INFO)) break;
+            return !static_cast<const FILE_DISPOSITION_INFO*>(information)->DeleteFile ||
+                   qv_posix::delete_by_handle(*file);
+        default:
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+    }
+    SetLastError(ERROR_BAD_LENGTH);
+    return FALSE;
+}
+
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
     using namespace qv_posix;
     std::string from, to;
@@ -445,6 +674,10 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     using namespace qv_posix;
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        SetLastError(ERROR_NOT_SUPPORTED);  // see the opening comment
+        return FALSE;
+    }
     if ((flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) != 0 ||
         target == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -524,16 +757,15 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
         set_error_for(path.c_str(), errno);
         return FALSE;
     }
-    const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (S_ISDIR(status.st_mode)) {
-        if (read_only) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
             SetLastError(ERROR_INVALID_PARAMETER);  // see the opening comment
             return FALSE;
         }
         return TRUE;
     }
-    const mode_t mode = read_only ? status.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : status.st_mode | S_IWUSR;
-    if ((mode & 07777) != (status.st_mode & 07777) && chmod(path.c_str(), mode & 07777) != 0) {
+    const mode_t mode = mode_with_attributes(status.st_mode, attributes);
+    if (mode != (status.st_mode & 07777) && chmod(path.c_str(), mode) != 0) {
         set_last_error_from_errno();
         return FALSE;
     }
@@ -549,6 +781,5 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
         set_error_for(path.c_str(), errno);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    return is_read_only(status) ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_ARCHIVE;
+    return file_attributes(status, path.c_str());
 }

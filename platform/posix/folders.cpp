@@ -25,6 +25,7 @@
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
+#include "platform/posix/internal/file_info.h"
 #include "platform/posix/internal/kernel_object.h"
 #include "platform/posix/internal/security.h"
 #include "platform/win32.h"
@@ -93,13 +94,6 @@ bool wildcard_match(const char* pattern, const char* name) {
     return *pattern == '\0';
 }
 
-// 100-nanosecond intervals since 1601-01-01.
-FILETIME file_time(const struct timespec& time) {
-    const ULONGLONG ticks = (static_cast<ULONGLONG>(time.tv_sec) + 11644473600ULL) * 10000000ULL +
-                            static_cast<ULONGLONG>(time.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 class find_object : public kernel_object {
 public:
     std::string folder;  // POSIX folder being listed, with a trailing "/"
@@ -113,19 +107,7 @@ public:
             struct stat info;
             if (lstat((folder + name).c_str(), &info) != 0) continue;  // gone since the snapshot
             std::memset(data, 0, sizeof(*data));
-            DWORD attributes = 0;
-            struct stat target;
-            if (S_ISLNK(info.st_mode)) {
-                attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                if (stat((folder + name).c_str(), &target) == 0 && S_ISDIR(target.st_mode))
-                    attributes |= FILE_ATTRIBUTE_DIRECTORY;
-            } else if (S_ISDIR(info.st_mode)) {
-                attributes |= FILE_ATTRIBUTE_DIRECTORY;
-            } else {
-                attributes |= FILE_ATTRIBUTE_ARCHIVE;
-                if ((info.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-            }
-            data->dwFileAttributes = attributes;
+            data->dwFileAttributes = file_attributes(info, (folder + name).c_str());
             data->ftCreationTime = file_time(info.st_ctim);
             data->ftLastAccessTime = file_time(info.st_atim);
             data->ftLastWriteTime = file_time(info.st_mtim);

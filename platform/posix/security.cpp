@@ -1,6 +1,7 @@
 // Security: ConvertStringSecurityDescriptorToSecurityDescriptorA,
-// CreateWellKnownSid, CheckTokenMembership, and the folder mode of an
-// access list (internal/security.h).
+// CreateWellKnownSid, IsWellKnownSid, CheckTokenMembership,
+// GetSecurityInfo, and the folder mode of an access list
+// (internal/security.h).
 // Differs from Windows:
 // - the text form is the access list alone ("D:", the flag "P", entries
 //   "(A;flags;rights;;;trustee)" with the flags OI and CI, the rights FA,
@@ -11,15 +12,24 @@
 //   own (internal/security.h);
 // - the well-known SIDs are SYSTEM, the administrators and everyone; the
 //   calling process is SYSTEM and an administrator when it runs as root,
-//   and CheckTokenMembership takes no token but the caller's (null).
+//   and CheckTokenMembership takes no token but the caller's (null);
+// - a user other than root is the SID S-1-22-1-<uid>, of which the caller
+//   is a member when it is its effective user;
+// - GetSecurityInfo tells only the owner of a file handle: the
+//   administrators for what root owns, as Windows gives what an elevated
+//   administrator makes, else the owner's user SID.
 
 #include "platform/posix/internal/security.h"
 
+#include "platform/posix/internal/errno_map.h"
+#include "platform/posix/internal/file_object.h"
 #include "platform/win32.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -120,11 +130,22 @@ bool well_known_sid(WELL_KNOWN_SID_TYPE type, sid_value& sid) {
 
 size_t sid_length(const sid_value& sid) { return 8 + 4 * size_t(sid.count); }
 
-bool same_sid(const void* sid, WELL_KNOWN_SID_TYPE type) {
-    sid_value known;
-    well_known_sid(type, known);
+// S-1-22-1-<uid> for a user other than root, the administrators for root.
+sid_value owner_sid(uid_t owner) {
+    sid_value sid;
+    if (owner == 0) well_known_sid(WinBuiltinAdministratorsSid, sid);
+    else sid = {1, 2, {0, 0, 0, 0, 0, 22}, {1, DWORD(owner)}};
+    return sid;
+}
+
+bool same_sid(const void* sid, const sid_value& known) {
     // The count first: a shorter SID is not read beyond its end.
     return static_cast<const BYTE*>(sid)[1] == known.count && std::memcmp(sid, &known, sid_length(known)) == 0;
+}
+
+bool same_sid(const void* sid, WELL_KNOWN_SID_TYPE type) {
+    sid_value known;
+    return well_known_sid(type, known) && same_sid(sid, known);
 }
 
 }  // namespace
@@ -251,13 +272,46 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    const BYTE user_authority[6] = {0, 0, 0, 0, 0, 22};
     if (qv_posix::same_sid(sid, WinWorldSid)) {
         *is_member = TRUE;
     } else if (qv_posix::same_sid(sid, WinLocalSystemSid) || qv_posix::same_sid(sid, WinBuiltinAdministratorsSid)) {
         *is_member = geteuid() == 0;
+    } else if (bytes[1] == 2 && std::memcmp(bytes + 2, user_authority, 6) == 0) {
+        *is_member = geteuid() != 0 && qv_posix::same_sid(sid, qv_posix::owner_sid(geteuid()));
     } else {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type) { return sid != nullptr && qv_posix::same_sid(sid, type); }
+
+DWORD WINAPI GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    using namespace qv_posix;
+    if (type != SE_FILE_OBJECT || information != OWNER_SECURITY_INFORMATION || group != nullptr || dacl != nullptr ||
+        sacl != nullptr)
+        return ERROR_NOT_SUPPORTED;  // see the opening comment
+    if (owner == nullptr || descriptor == nullptr) return ERROR_INVALID_PARAMETER;
+    auto* file = dynamic_cast<file_object*>(lookup_handle(object));
+    if (file == nullptr) return ERROR_INVALID_HANDLE;
+    struct stat status;
+    if (fstat(file->fd(), &status) != 0) return win32_error_from_errno(errno);
+
+    // One block, so that LocalFree releases it whole.
+    struct owner_block {
+        SECURITY_DESCRIPTOR descriptor;
+        sid_value owner;
+    };
+    auto* block = static_cast<owner_block*>(std::calloc(1, sizeof(owner_block)));
+    if (block == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    block->owner = owner_sid(status.st_uid);
+    block->descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    block->descriptor.Owner = &block->owner;
+    *owner = &block->owner;
+    *descriptor = &block->descriptor;
+    return ERROR_SUCCESS;
 }

@@ -130,8 +130,8 @@ TEST_F(FilesTest, UnsupportedAttributesAndMovesAreRefused) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
     put("c", "x");
     SetLastError(sentinel);
-    EXPECT_FALSE(MoveFileExA(dos("c").c_str(), dos("x").c_str(), 0x4 /* delay until reboot */));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(MoveFileExA(dos("c").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
 }
 
 }  // namespace
