@@ -5,8 +5,11 @@
 
 #include "tessel/format.h"
 #include "tessel/log/errors.h"
+#include "tessel/plain_file.h"
 #include "tessel/scope.h"
 #include "tessel/text.h"
+
+#include <vector>
 
 namespace tessel {
 namespace log {
@@ -14,10 +17,40 @@ namespace {
 
 const char byte_order_mark[] = "\xEF\xBB\xBF";
 const DWORD byte_order_mark_size = 3;
+// Another process's line takes far less; one that holds the lock longer is
+// stuck or hostile.
+const DWORD default_lock_wait = 5000;
 
+// Read as well as written: a rotation copies the file through its handle.
 HANDLE open_for_append(const std::string& name, DWORD share) {
-    return CreateFileA(name.c_str(), GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, share, OPEN_ALWAYS);
 }
+
+// The whole size, past 4 GiB too; false when it cannot be read.
+bool size_of(HANDLE file, std::uint64_t& size) {
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(file, &high);
+    size = std::uint64_t(high) << 32 | low;
+    return low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+}
+
+// The named mutex as a line takes it: for a bounded time only.
+class bounded_lock final : public scope_semantics {
+public:
+    bounded_lock(real_mutex& lock, DWORD wait) : lock_(lock), wait_(wait) {}
+    void acquire() override { held_ = lock_.try_acquire(wait_); }
+    void release() override {
+        if (held_) lock_.release();
+        held_ = false;
+    }
+    bool held() const { return held_; }
+
+private:
+    real_mutex& lock_;
+    DWORD wait_;
+    bool held_ = false;
+};
 
 }  // namespace
 
@@ -26,6 +59,8 @@ file::file(const std::string& base)
       base_(base),
       size_limit_(0xFFFFFFFFu),
       backups_(0),
+      lock_wait_(default_lock_wait),
+      silent_(false),
       handle_(INVALID_HANDLE_VALUE) {
     const std::string name = base_ + ".log.txt";
     handle_ = open_for_append(name, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
@@ -35,19 +70,24 @@ file::file(const std::string& base)
     // open an empty file at once each write the same three bytes over each
     // other's, and every line goes to the end under the lock. A lock that
     // cannot be taken costs a line, never the log.
-    if (GetFileSize(handle_, nullptr) == 0) write_byte_order_mark();
+    std::uint64_t size = 0;
+    if (size_of(handle_, size) && size == 0) write_byte_order_mark();
 }
 
 file::~file() { CloseHandle(handle_); }
 
 void file::write(int, const std::string& prefix, const std::string& text) {
-    scope hold(&lock_);
-    SetLastError(NO_ERROR);
-    const DWORD size = GetFileSize(handle_, nullptr);
+    if (silent_) return;
+    bounded_lock lock(lock_, lock_wait_);
+    scope hold(&lock);
+    if (!lock.held()) {
+        silent_ = true;
+        return;
+    }
     // A size that cannot be read leaves the file as it is: the line is still
     // appended rather than lost.
-    const bool size_known = size != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
-    if (size_known && size >= size_limit_) {
+    std::uint64_t size = 0;
+    if (size_of(handle_, size) && size >= size_limit_) {
         rotate();
         SetFilePointer(handle_, 0, nullptr, FILE_BEGIN);
         SetEndOfFile(handle_);
@@ -76,12 +116,11 @@ std::string file::generation(std::uint32_t index) const {
 // the caller only cuts the file.
 void file::rotate() {
     if (backups_ == 0) return;
-    const std::string current = base_ + ".log.txt";
     std::uint32_t index = 1;
     bool shifted = false;
     for (;;) {
         if (backups_ == 1) DeleteFileA(generation(index).c_str());
-        if (CopyFileA(current.c_str(), generation(index).c_str(), TRUE)) return;
+        if (copy_to(generation(index))) return;
         if (index < backups_) {
             ++index;
             continue;
@@ -91,6 +130,25 @@ void file::rotate() {
             if (!MoveFileExA(generation(k + 1).c_str(), generation(k).c_str(), MOVEFILE_REPLACE_EXISTING)) break;
         shifted = true;
     }
+}
+
+// Copies the file through its own handle, never through its name, into a
+// new file of ours; false when name exists or the copy fails (nothing of it
+// is left then).
+bool file::copy_to(const std::string& name) {
+    HANDLE copy = open_plain_file(name, GENERIC_WRITE, 0, CREATE_NEW);
+    if (copy == INVALID_HANDLE_VALUE) return false;
+    std::vector<char> block(64 * 1024);
+    bool copied = SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+    for (DWORD got = 0; copied; ) {
+        DWORD written = 0;
+        copied = ReadFile(handle_, block.data(), DWORD(block.size()), &got, nullptr) != FALSE;
+        if (!copied || got == 0) break;
+        copied = WriteFile(copy, block.data(), got, &written, nullptr) && written == got;
+    }
+    CloseHandle(copy);
+    if (!copied) DeleteFileA(name.c_str());
+    return copied;
 }
 
 }  // namespace log
