@@ -8,6 +8,7 @@
 #include "launcher/message.h"
 #include "launcher/run_state.h"
 #include "tessel/format.h"
+#include "tessel/handle.h"
 
 namespace archive {
 namespace {
@@ -22,20 +23,6 @@ void report_invalid_archive() {
     launcher::show_invalid_archive();
     launcher::archive_valid = false;
 }
-
-class file_handle {
-public:
-    explicit file_handle(HANDLE handle) : handle_(handle) {}
-    ~file_handle() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    file_handle(const file_handle&) = delete;
-    file_handle& operator=(const file_handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 class extraction : public walk_observer {
 public:
@@ -57,9 +44,9 @@ public:
             SetLastError(ERROR_INVALID_NAME);
             return refuse(path);
         }
-        file_handle output(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (output.get() == INVALID_HANDLE_VALUE) return refuse(path);
+        tessel::unique_handle output(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output.valid()) return refuse(path);
         DWORD written = 0;
         if (!WriteFile(output.get(), data.data(), DWORD(data.size()), &written, nullptr) || written != data.size())
             return refuse(path);
@@ -85,19 +72,17 @@ bool read_record(HANDLE file, payload_buffer& payload) {
     return status == record_status::ok;
 }
 
-void extract_archive(const std::string& path) {
-    file_handle archive(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (archive.get() == INVALID_HANDLE_VALUE) {
+void extract_archive(HANDLE package, const std::string& path) {
+    if (package == INVALID_HANDLE_VALUE) {
         show_file_error("Failed to open archive!", path);
         return;
     }
-    if (!find_tail(archive.get())) {
+    if (!find_tail(package)) {
         show_file_error("Failed to initialize archive!", path);
         return;
     }
     extraction observer;
-    walk_archive(archive.get(), observer);
+    walk_archive(package, observer);
 }
 
 }  // namespace archive

@@ -10,12 +10,15 @@
 
 namespace archive {
 
-// Reads the package at path (the running executable): fills
-// launcher::value_table (insert-if-absent), writes the packed files to
-// launcher::working_folder and sets launcher::archive_valid. Failures are
-// shown as message boxes (unless launcher::silent_mode) and never thrown;
-// only a payload too large for memory throws std::bad_alloc.
-void extract_archive(const std::string& path);
+// Reads the package through package, the open file of the running
+// executable, which path names in messages: fills launcher::value_table
+// (insert-if-absent), writes the packed files to launcher::working_folder
+// and sets launcher::archive_valid. An invalid handle is shown as a package
+// that could not be opened, with the last error. Failures are shown as
+// message boxes (unless launcher::silent_mode) and never thrown; only a
+// payload too large for memory throws std::bad_alloc. The position of
+// package is left anywhere.
+void extract_archive(HANDLE package, const std::string& path);
 
 // Reads the record that ends at the current position of file into payload
 // and verifies it; on success the position is at the start of the payload.

@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv_test::reset_run_state();
     launcher::silent_mode = true;
     launcher::working_folder = paths().working_dos;
-    archive::extract_archive(paths().package_dos);
+    qv_test::extract_package(paths().package_dos);
     check_and_empty_working_folder();
     return 0;
 }

@@ -7,6 +7,8 @@
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
 #include "platform/win32.h"
+#include "tessel/handle.h"
+#include "tessel/plain_file.h"
 #include "tessel/text.h"
 
 #include <set>
@@ -63,6 +65,18 @@ std::string expand(const std::string& text, expansion& state) {
     return result;
 }
 
+// Clears every attribute of a file an earlier run left, through a handle of
+// a plain file of ours: the name may have been made in advance, as a link
+// to another file, say. A missing or refused file is left as it is.
+void reset_attributes(const std::string& path) {
+    tessel::unique_handle file(tessel::open_plain_file(
+        path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
+    if (!file.valid()) return;
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic));
+}
+
 }  // namespace
 
 void enter_source_value() { value_table["source"] = working_folder.substr(0, working_folder.size() - 1); }
@@ -112,7 +126,7 @@ void add_installer_log() {
     if (value_table["msilog"] != "ON") return;
     // Beside the working folder, so that it outlives the clean-up.
     const std::string log_path = parent_directory() + "\\QVPRO_msi.log.txt";
-    SetFileAttributesA(log_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    reset_attributes(log_path);
 
     std::string parameters = value_table["parameters"];
     if (parameters.find("/V") == std::string::npos) {

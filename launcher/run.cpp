@@ -13,6 +13,8 @@
 #include "launcher/message.h"
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
+#include "platform/running_image.h"
+#include "tessel/handle.h"
 #include "tessel/log/file.h"
 #include "tessel/log/log.h"
 #include "tessel/real_mutex.h"
@@ -51,6 +53,7 @@ public:
         : instance_(instance), command_line_(command_line != nullptr ? command_line : "") {}
 
     int execute() {
+        open_package();
         attach_log();
         check_silent_switch();
         init_environment();
@@ -71,11 +74,20 @@ public:
     }
 
 private:
+    // Before anything that can wait: the package's own file, held so that
+    // nobody can change, rename or replace it until it has been read. A
+    // failure is reported where the archive is read.
+    void open_package() {
+        package_.reset(platform::open_running_image());
+        package_error_ = GetLastError();
+    }
+
     // Stage 1: a log that cannot be opened leaves the run without one, and
-    // without a word about it.
+    // without a word about it. Without a temporary directory there is none.
     void attach_log() {
-        log_ready_ = swallowing_failure(
-            [] { tessel::log::attach(new tessel::log::file(temp_directory() + "Reader")); });
+        const std::string folder = temp_directory();
+        if (folder.empty()) return;
+        log_ready_ = swallowing_failure([&] { tessel::log::attach(new tessel::log::file(folder + "Reader")); });
     }
 
     // Stage 2: "/s" anywhere, case-sensitive; it also travels on to the
@@ -99,9 +111,10 @@ private:
         return false;
     }
 
-    // Stage 5; nothing is removed when the folder cannot be made current.
+    // Stage 5; nothing is left behind when the folder cannot be made current.
     bool prepare_folder() {
-        if (prepare_working_folder()) return true;
+        folder_.reset(prepare_working_folder());
+        if (folder_.valid()) return true;
         show_message("SetCurrentDirectory failed", "Unable to set Working Directory");
         guard_.reset();
         return false;
@@ -116,13 +129,14 @@ private:
     }
 
     // Stage 8: the reader reports its own failures and leaves archive_valid.
+    // It reads the file held since the start; the path only names it.
     void read_archive() {
         char own_path[MAX_PATH] = "";
-        // A path cut to fit the buffer could name another file: then none
-        // is read.
         const DWORD length = GetModuleFileNameA(nullptr, own_path, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) own_path[0] = '\0';
-        archive::extract_archive(own_path);
+        SetLastError(package_error_);
+        archive::extract_archive(package_.get(), own_path);
+        package_.reset();
     }
 
     // Stage 9: two steps, each skipped alone when it fails.
@@ -184,14 +198,17 @@ private:
     // Stage 15: leave the working folder before removing it.
     void clean_up() {
         SetCurrentDirectoryA(parent_directory().c_str());
-        remove_folder_tree(working_folder);
+        remove_working_folder(folder_.release());
         guard_.reset();  // closed, never released
         tessel::log::shutdown();
     }
 
     HINSTANCE instance_;
     const std::string command_line_;
-    bool log_ready_ = false;  // gates the launch lines
+    tessel::unique_handle package_;
+    DWORD package_error_ = ERROR_SUCCESS;
+    tessel::unique_handle folder_;  // holds the working folder in place
+    bool log_ready_ = false;        // gates the launch lines
     std::unique_ptr<tessel::real_mutex> guard_;
     std::string installer_parameters_;
     std::string installer_path_;

@@ -1,14 +1,15 @@
 // The working folder of the run. The launcher runs elevated and makes it in
 // the user's temporary directory, where the user's unelevated programs may
-// write: so it is made private, and a folder of that name that is already
-// there is never trusted.
+// write: so it is made private and new, never taken over, and held open
+// while the run uses it, so that nobody can put another folder in its
+// place.
 
 #include "launcher/working_folder.h"
 
 #include "launcher/message.h"
 #include "launcher/run_state.h"
-#include "platform/win32.h"
 #include "tessel/format.h"
+#include "tessel/handle.h"
 #include "tessel/text.h"
 
 #include <ctime>
@@ -24,6 +25,9 @@ namespace {
 // entry is inherited (OI, CI) by what the folder holds.
 const char* const for_administrators = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;OW)";
 const char* const for_administrators_and_owner = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
+
+// Names tried in one second: "QV" + seconds, then with "_1" ... behind it.
+const unsigned names_per_second = 100;
 
 bool runs_as_administrator() {
     BYTE administrators[SECURITY_MAX_SID_SIZE];
@@ -49,60 +53,55 @@ bool create_private_folder(const std::string& path) {
     return created != FALSE;
 }
 
-// Whatever stands at path goes, as the clean-up removes: a link itself,
-// never what it leads to; a folder with what is in it; a file.
-void remove_entry(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(path.c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    FindClose(find);
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        DeleteFileA(path.c_str());
-    else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        RemoveDirectoryA(path.c_str());
-    else
-        remove_folder_tree(path);
+// A handle that keeps the folder at path from being renamed or removed
+// (it does not share deletion), or INVALID_HANDLE_VALUE when path is no
+// plain folder (a link or junction) or cannot be held. The current
+// directory may still be set to it.
+HANDLE hold_folder(const std::string& path) {
+    HANDLE folder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (folder == INVALID_HANDLE_VALUE ||
+        (GetFileInformationByHandle(folder, &information) &&
+         (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+             FILE_ATTRIBUTE_DIRECTORY))
+        return folder;
+    CloseHandle(folder);
+    SetLastError(ERROR_DIRECTORY);
+    return INVALID_HANDLE_VALUE;
 }
 
-}  // namespace
-
-std::string temp_directory() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, buffer);
-    // A longer path reports the size it needs and leaves the buffer unfilled.
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
-bool prepare_working_folder() {
-    working_folder = temp_directory();
-    if (working_folder.empty()) {
-        show_message("GetTempPath failed", "Unable to get Temporary Directory");
-        working_folder = "C:\\Temp\\";
+// A new private folder in base (ending in a backslash), held; sets
+// working_folder. Entries of the names tried that are there already are
+// someone else's and stay as they are.
+HANDLE make_folder_in(const std::string& base) {
+    // A directory that cannot be held may be moved away under the folder.
+    tessel::unique_handle base_hold(hold_folder(base));
+    if (!base_hold.valid()) return INVALID_HANDLE_VALUE;
+    const std::string stem = base + tessel::format("QV%I64d", static_cast<long long>(std::time(nullptr)));
+    for (unsigned n = 0; n < names_per_second; ++n) {
+        const std::string folder = n == 0 ? stem : stem + tessel::format("_%u", n);
+        if (!create_private_folder(folder)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return INVALID_HANDLE_VALUE;
+        }
+        // Should another entry have taken its place before it was held,
+        // that one is not ours: it is neither used nor removed.
+        HANDLE hold = hold_folder(folder);
+        if (hold != INVALID_HANDLE_VALUE) working_folder = folder + "\\";
+        return hold;
     }
-    CreateDirectoryA(working_folder.c_str(), nullptr);
-    const std::string folder = working_folder + tessel::format("QV%I64d", static_cast<long long>(std::time(nullptr)));
-    working_folder = folder + "\\";
-    // Someone else's folder of that name, or a link, is replaced; if it
-    // cannot be, the run ends as if the folder could not be made current.
-    if (!create_private_folder(folder)) {
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-        remove_entry(folder);
-        if (!create_private_folder(folder)) return false;
-    }
-    return SetCurrentDirectoryA(working_folder.c_str()) != FALSE;
+    return INVALID_HANDLE_VALUE;
 }
 
-std::string parent_directory() {
-    if (working_folder.size() < 2) return std::string();
-    const size_t cut = working_folder.rfind('\\', working_folder.size() - 2);
-    return cut == std::string::npos ? std::string() : working_folder.substr(0, cut);
-}
-
-bool remove_folder_tree(const std::string& path) {
-    std::string folder = path;
-    if (!tessel::ends_with(folder, "\\") && !tessel::ends_with(folder, "/")) folder += "\\";
-
+// Deletes what folder (ending in a separator) holds, as far as it can;
+// false when it cannot be listed.
+bool remove_contents(const std::string& folder) {
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return false;
@@ -122,7 +121,63 @@ bool remove_folder_tree(const std::string& path) {
         }
     } while (FindNextFileA(find, &entry));
     FindClose(find);
-    return RemoveDirectoryA(folder.c_str()) != FALSE;
+    return true;
+}
+
+}  // namespace
+
+std::string temp_directory() {
+    char buffer[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, buffer);
+    // A longer path reports the size it needs and leaves the buffer unfilled.
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    return std::string(buffer, length);
+}
+
+HANDLE prepare_working_folder() {
+    std::string base = temp_directory();
+    if (base.empty()) {
+        show_message("GetTempPath failed", "Unable to get Temporary Directory");
+        base = "C:\\Temp\\";
+    }
+    CreateDirectoryA(base.c_str(), nullptr);
+    tessel::unique_handle hold(make_folder_in(base));
+    if (!hold.valid()) return INVALID_HANDLE_VALUE;
+    if (SetCurrentDirectoryA(working_folder.c_str())) return hold.release();
+    remove_working_folder(hold.release());  // made in this run, so not left behind
+    return INVALID_HANDLE_VALUE;
+}
+
+std::string parent_directory() {
+    if (working_folder.size() < 2) return std::string();
+    const size_t cut = working_folder.rfind('\\', working_folder.size() - 2);
+    return cut == std::string::npos ? std::string() : working_folder.substr(0, cut);
+}
+
+bool remove_folder_tree(const std::string& path) {
+    std::string folder = path;
+    if (!tessel::ends_with(folder, "\\") && !tessel::ends_with(folder, "/")) folder += "\\";
+    return remove_contents(folder) && RemoveDirectoryA(folder.c_str()) != FALSE;
+}
+
+bool remove_working_folder(HANDLE hold) {
+    tessel::unique_handle held(hold);
+    remove_contents(working_folder);
+    BY_HANDLE_FILE_INFORMATION made;
+    if (!GetFileInformationByHandle(held.get(), &made)) return false;
+    // The hold refuses deletion to everyone, this process included: the
+    // folder is opened again for it, and removed only if that is the same
+    // folder, whatever might have been put under its name meanwhile.
+    held.reset();
+    tessel::unique_handle folder(CreateFileA(working_folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+    BY_HANDLE_FILE_INFORMATION named;
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return folder.valid() && GetFileInformationByHandle(folder.get(), &named) && same_file(made, named) &&
+           SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 }  // namespace launcher

@@ -1,6 +1,9 @@
 // The run's working folder below the temporary directory: where it is,
-// how it is made current, and how a folder tree is removed again.
+// how it is made and held for the run, and how a folder tree is removed
+// again.
 #pragma once
+
+#include "platform/win32.h"
 
 #include <string>
 
@@ -10,12 +13,17 @@ namespace launcher {
 // system reports none or a path that does not fit MAX_PATH.
 std::string temp_directory();
 
-// Sets working_folder to the temporary directory (or "C:\Temp\" with a
-// message when there is none) + "QV" + the time in seconds + "\", creates
-// it so that only administrators and SYSTEM may write to it (and the
-// launcher's own account when it is no administrator), replacing anything
-// of that name, and makes it current. False when it cannot be made so.
-bool prepare_working_folder();
+// Sets working_folder to a folder made for this run alone below the
+// temporary directory (or "C:\Temp\", with a message when the system
+// reports none), makes it current, and returns the handle that holds it in
+// place until remove_working_folder: nobody may rename or remove it
+// meanwhile. Only administrators and SYSTEM may write in it (and the
+// launcher's own account when it is no administrator). An entry that
+// already bears the folder's name ("QV" + the time in seconds) is left as
+// it is and the next name ("_1", "_2" ... behind it) tried. A temporary
+// directory that cannot be held in place is not used. INVALID_HANDLE_VALUE
+// when no folder could be made current.
+HANDLE prepare_working_folder();
 
 // The folder that holds working_folder, without a trailing backslash.
 std::string parent_directory();
@@ -24,5 +32,10 @@ std::string parent_directory();
 // and subfolders whose names begin with "." stay. True when the folder
 // itself was removed.
 bool remove_folder_tree(const std::string& path);
+
+// Removes working_folder, held by hold, which it closes: what it holds,
+// then the folder itself, through a handle to that very folder. The process
+// must have left it (another current directory).
+bool remove_working_folder(HANDLE hold);
 
 }  // namespace launcher

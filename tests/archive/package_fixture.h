@@ -6,6 +6,7 @@
 #include "archive/writer.h"
 #include "launcher/run_state.h"
 #include "platform/posix/internal/dos_path.h"
+#include "tests/support/run_state_reset.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ protected:
         std::fflush(stderr);
         const int saved = dup(STDERR_FILENO);
         dup2(capture, STDERR_FILENO);
-        archive::extract_archive(qv_posix::to_dos_path(package_path));
+        qv_test::extract_package(qv_posix::to_dos_path(package_path));
         dup2(saved, STDERR_FILENO);
         close(saved);
         std::string output(1 << 16, '\0');

@@ -112,7 +112,7 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
         qv_test::reset_run_state();
         launcher::silent_mode = true;
         launcher::working_folder = qv_test::test_folder::dos_path(working) + "\\";
-        archive::extract_archive(qv_test::test_folder::dos_path(package.path));
+        qv_test::extract_package(qv_test::test_folder::dos_path(package.path));
         outcome result{launcher::archive_valid, launcher::value_table, folder_contents(working),
                        qv_test::folder_entries(folder.path())};
         std::filesystem::remove_all(working);

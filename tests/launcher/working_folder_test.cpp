@@ -4,6 +4,7 @@
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
 #include "platform/win32.h"
+#include "tessel/handle.h"
 #include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +64,8 @@ TEST_F(working_folder, prepared_below_the_temporary_directory_and_made_current) 
     qv_test::scoped_environment tmpdir("TMPDIR", folder.path());
     const long long before = std::time(nullptr);
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(launcher::prepare_working_folder());
+    const tessel::unique_handle hold(launcher::prepare_working_folder());
+    ASSERT_TRUE(hold.valid());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     const long long after = std::time(nullptr);
 
@@ -80,10 +82,10 @@ TEST_F(working_folder, prepared_below_the_temporary_directory_and_made_current) 
     EXPECT_EQ(mode_of(current_directory()), 0700u);
 }
 
-// What stands at the folder's name already is never trusted: a folder, a
-// file or a link is replaced by a new private folder (a link goes, never
-// what it leads to); what cannot be removed ends the preparation.
-TEST_F(working_folder, an_existing_entry_of_its_name_is_replaced) {
+// What stands at the folder's name already is someone else's: it is left
+// as it is, and the next name is taken. The folder made is held: nobody
+// can put another in its place, and it is removed through that hold.
+TEST_F(working_folder, entries_at_its_names_are_left_alone_and_the_folder_is_held) {
     qv_test::scoped_environment tmpdir("TMPDIR", folder.path());
     mkdir((folder / "outside").c_str(), 0777);
     qv_test::write_file(folder / "outside/kept", "x");
@@ -91,38 +93,48 @@ TEST_F(working_folder, an_existing_entry_of_its_name_is_replaced) {
     for (long long second = now; second < now + 3; ++second) {
         const std::string name = folder / ("QV" + std::to_string(second));
         ASSERT_EQ(symlink((folder / "outside").c_str(), name.c_str()), 0);
+        ASSERT_EQ(mkdir((name + "_1").c_str(), 0777), 0);
+        qv_test::write_file(name + "_1/locked", "x");
+        ASSERT_EQ(chmod((name + "_1/locked").c_str(), 0444), 0);
     }
-    ASSERT_TRUE(launcher::prepare_working_folder());
-    EXPECT_EQ(mode_of(current_directory()), 0700u);
-    EXPECT_EQ(qv_test::folder_entries(current_directory()), std::set<std::string>{});
+    tessel::unique_handle first(launcher::prepare_working_folder());
+    ASSERT_TRUE(first.valid());
+    const std::string first_folder = launcher::working_folder;
+    EXPECT_EQ(first_folder.substr(first_folder.size() - 3), "_2\\") << first_folder;
+    const std::string first_path = current_directory();
+    EXPECT_EQ(mode_of(first_path), 0700u);
+    EXPECT_EQ(qv_test::folder_entries(first_path), std::set<std::string>{});
+    qv_test::write_file(first_path + "/setup.exe", "x");
+
+    // A second run in the same second gets a folder of its own.
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    tessel::unique_handle second(launcher::prepare_working_folder());
+    ASSERT_TRUE(second.valid());
+    EXPECT_NE(launcher::working_folder, first_folder);
+    const std::string second_path = current_directory();
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    EXPECT_TRUE(launcher::remove_working_folder(second.release()));
+    EXPECT_FALSE(exists(second_path));
+
+    // Removed through its hold, with what it holds; the others' entries stay.
+    launcher::working_folder = first_folder;
+    EXPECT_TRUE(launcher::remove_working_folder(first.release()));
+    for (long long at = now; at < now + 3; ++at) {
+        const std::string name = folder / ("QV" + std::to_string(at));
+        EXPECT_EQ(mode_of(name + "_1/locked"), 0444u);
+        struct stat link;
+        EXPECT_TRUE(lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+    }
     EXPECT_TRUE(exists(folder / "outside/kept"));
-
-    // A second run in the same second: the folder, with what was put in it.
-    qv_test::write_file(current_directory() + "/version.dll", "planted");
-    ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    ASSERT_TRUE(launcher::prepare_working_folder());
-    EXPECT_EQ(qv_test::folder_entries(current_directory()), std::set<std::string>{});
-
-    // A read-only file stays, and so does its folder: no run uses it.
-    ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    const long long later = std::time(nullptr);
-    for (long long second = later; second < later + 3; ++second) {
-        const std::string name = folder / ("QV" + std::to_string(second));
-        unlink(name.c_str());  // a link left from above
-        mkdir(name.c_str(), 0777);
-        qv_test::write_file(name + "/locked", "x");
-        ASSERT_EQ(chmod((name + "/locked").c_str(), 0444), 0);
-    }
-    launcher::silent_mode = true;
-    EXPECT_FALSE(launcher::prepare_working_folder());
-    EXPECT_EQ(current_directory(), folder.path());
+    EXPECT_FALSE(exists(first_path));
 }
 
 TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
     qv_test::scoped_environment long_tmpdir("TMPDIR", overlong_temp());
     qv_test::scoped_environment drive("QV_DRIVE_C", folder.path());
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(launcher::prepare_working_folder());
+    tessel::unique_handle hold(launcher::prepare_working_folder());
+    ASSERT_TRUE(hold.valid());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "MessageBoxA caption=\"GetTempPath failed\" text=\"Unable to get Temporary Directory\"\n");
     EXPECT_EQ(launcher::working_folder.compare(0, 10, "C:\\Temp\\QV"), 0) << launcher::working_folder;
@@ -133,7 +145,8 @@ TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
     launcher::silent_mode = true;
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(launcher::prepare_working_folder());
+    hold.reset(launcher::prepare_working_folder());
+    EXPECT_TRUE(hold.valid());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
@@ -141,7 +154,7 @@ TEST_F(working_folder, fails_when_the_folder_cannot_be_made_current) {
     qv_test::scoped_environment long_tmpdir("TMPDIR", overlong_temp());
     qv_test::scoped_environment unmapped("QV_DRIVE_C", std::nullopt);
     launcher::silent_mode = true;
-    EXPECT_FALSE(launcher::prepare_working_folder());
+    EXPECT_EQ(launcher::prepare_working_folder(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(current_directory(), original_);
 }
 
