@@ -25,6 +25,9 @@
 //   ends, unless no handle is left anywhere).
 // - Security: only a null DACL (everyone) or no descriptor is accepted;
 //   the files are readable and writable by every user.
+// - A name another account could redirect fails with ERROR_ACCESS_DENIED:
+//   the folder must be a real folder (not a link) of root or of this user,
+//   sticky when others may write it.
 // - Handle rights: OpenMutexA grants what was asked for; a handle without
 //   SYNCHRONIZE cannot be waited on (ERROR_ACCESS_DENIED, WAIT_FAILED). As
 //   on Windows, releasing asks for no right: only the owner may release.
@@ -123,16 +126,33 @@ std::string mutex_folder() {
     return variable != nullptr && *variable != '\0' ? variable : "/tmp/.qv-mutex";
 }
 
-bool ensure_mutex_folder(const std::string& folder) {
-    if (mkdir(folder.c_str(), 0777) == 0) {
-        chmod(folder.c_str(), 01777);  // every user may add names
-        return true;
+bool owned_by_root_or_us(const struct stat& info) { return info.st_uid == 0 || info.st_uid == geteuid(); }
+
+// The folder, opened to hold it by handle; -1 with the last error set. One
+// that another account could swap names in is refused: it must be a real
+// folder of root or ours, sticky when others may write it.
+int open_mutex_folder() {
+    const std::string folder = mutex_folder();
+    const bool made = mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST) {
+        set_last_error_from_errno();
+        return -1;
     }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
-    if (errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
-    if (errno == EEXIST) errno = ENOTDIR;
-    set_last_error_from_errno();
-    return false;
+    if (fd < 0) {
+        set_last_error_from_errno();
+        if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (fstat(fd, &info) != 0 || !owned_by_root_or_us(info) ||
+        ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (made) fchmod(fd, 01777);  // every user may add names
+    return fd;
 }
 
 // The name without its namespace; false (last error set) when the name is
@@ -181,34 +201,23 @@ std::string file_stem(const std::string& object) {
     return stem;
 }
 
-int open_shared_file(const std::string& path) {
+int open_shared_file(int folder, const std::string& name) {
     int fd;
     do {
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = openat(folder, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd >= 0) fchmod(fd, 0666);  // whatever the umask: every user shares the name
     return fd;
 }
 
-// The entry for a name, opened for this process when it has none yet.
-// existed tells whether the mutex existed anywhere before. Null with the
-// last error set on failure; with must_exist a missing mutex fails with
-// ERROR_FILE_NOT_FOUND.
-std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exist, bool& existed) {
-    std::lock_guard<std::mutex> hold(table_lock());
-    auto found = table().find(object);
-    if (found != table().end()) {
-        existed = true;
-        ++found->second->handles;
-        return found->second;
-    }
-    const std::string folder = mutex_folder();
-    if (!ensure_mutex_folder(folder)) return nullptr;
-    const std::string stem = folder + "/" + file_stem(object);
-
+// The files of a new entry, opened in the folder. existed tells whether the
+// mutex existed anywhere before. Null with the last error set on failure;
+// with must_exist a missing mutex fails with ERROR_FILE_NOT_FOUND.
+std::shared_ptr<mutex_entry> open_entry_files(int folder, const std::string& object, bool must_exist, bool& existed) {
+    const std::string stem = file_stem(object);
     auto entry = std::make_shared<mutex_entry>();
     entry->name = object;
-    entry->ref_fd = open_shared_file(stem + ".ref");
+    entry->ref_fd = open_shared_file(folder, stem + ".ref");
     if (entry->ref_fd < 0) {
         set_last_error_from_errno();
         return nullptr;
@@ -221,7 +230,7 @@ std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exi
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    entry->own_fd = open_shared_file(stem + ".own");
+    entry->own_fd = open_shared_file(folder, stem + ".own");
     if (entry->own_fd < 0) {
         set_last_error_from_errno();
         close_entry_files(*entry);
@@ -239,6 +248,23 @@ std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exi
         close_entry_files(*entry);
         return nullptr;
     }
+    return entry;
+}
+
+// The entry for a name, opened for this process when it has none yet.
+std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exist, bool& existed) {
+    std::lock_guard<std::mutex> hold(table_lock());
+    auto found = table().find(object);
+    if (found != table().end()) {
+        existed = true;
+        ++found->second->handles;
+        return found->second;
+    }
+    const int folder = open_mutex_folder();
+    if (folder < 0) return nullptr;
+    std::shared_ptr<mutex_entry> entry = open_entry_files(folder, object, must_exist, existed);
+    close(folder);
+    if (entry == nullptr) return nullptr;
     entry->handles = 1;
     table()[object] = entry;
     return entry;
