@@ -25,6 +25,14 @@
 //   ends, unless no handle is left anywhere).
 // - Security: only a null DACL (everyone) or no descriptor is accepted;
 //   the files are readable and writable by every user.
+// - A name another account could redirect fails with ERROR_ACCESS_DENIED:
+//   the folder must be a real folder (not a link) of root or of this user,
+//   sticky when others may write it; a lock file must be a regular file
+//   with one link, never opened through a link. Only files this process
+//   created are given mode 0666.
+// - A lock file made by an account other than root or this user is used for
+//   its lock only, with no marker read or written: abandonment is not
+//   reported between that account and this user.
 // - Handle rights: OpenMutexA grants what was asked for; a handle without
 //   SYNCHRONIZE cannot be waited on (ERROR_ACCESS_DENIED, WAIT_FAILED). As
 //   on Windows, releasing asks for no right: only the owner may release.
@@ -60,6 +68,8 @@ struct mutex_entry {
     std::string name;  // key in the table; empty for an unnamed mutex
     int own_fd = -1;   // "<name>.own": exclusive flock while this process holds it
     int ref_fd = -1;   // "<name>.ref": shared flock while this process has a handle
+    // ".own" is root's or this user's: its marker is read and written.
+    bool marked = false;
     size_t handles = 0;
     std::mutex lock;
     std::condition_variable changed;
@@ -93,7 +103,7 @@ void close_entry_files(mutex_entry& entry) {
 }
 
 void write_marker(const mutex_entry& entry, char marker) {
-    if (entry.own_fd < 0) return;
+    if (entry.own_fd < 0 || !entry.marked) return;
     ssize_t ignored = pwrite(entry.own_fd, &marker, 1, 0);
     (void)ignored;
 }
@@ -123,16 +133,33 @@ std::string mutex_folder() {
     return variable != nullptr && *variable != '\0' ? variable : "/tmp/.qv-mutex";
 }
 
-bool ensure_mutex_folder(const std::string& folder) {
-    if (mkdir(folder.c_str(), 0777) == 0) {
-        chmod(folder.c_str(), 01777);  // every user may add names
-        return true;
+bool owned_by_root_or_us(const struct stat& info) { return info.st_uid == 0 || info.st_uid == geteuid(); }
+
+// The folder, opened to hold it by handle; -1 with the last error set. One
+// that another account could swap names in is refused: it must be a real
+// folder of root or ours, sticky when others may write it.
+int open_mutex_folder() {
+    const std::string folder = mutex_folder();
+    const bool made = mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST) {
+        set_last_error_from_errno();
+        return -1;
     }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
-    if (errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
-    if (errno == EEXIST) errno = ENOTDIR;
-    set_last_error_from_errno();
-    return false;
+    if (fd < 0) {
+        set_last_error_from_errno();
+        if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (fstat(fd, &info) != 0 || !owned_by_root_or_us(info) ||
+        ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (made) fchmod(fd, 01777);  // every user may add names
+    return fd;
 }
 
 // The name without its namespace; false (last error set) when the name is
@@ -181,38 +208,53 @@ std::string file_stem(const std::string& object) {
     return stem;
 }
 
-int open_shared_file(const std::string& path) {
-    int fd;
-    do {
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) fchmod(fd, 0666);  // whatever the umask: every user shares the name
+// A lock file in the folder, created here or opened as it was; -1 with the
+// last error set. One that is not a plain file with this one name is
+// refused. ours tells whether the marker may be written into it.
+int open_lock_file(int folder, const std::string& name, bool& ours) {
+    // Never through a link; O_NONBLOCK keeps a planted FIFO from blocking the open.
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const auto open_as = [&](int mode) {
+        int fd;
+        do {
+            fd = openat(folder, name.c_str(), mode | flags, 0666);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    };
+    int fd = open_as(O_RDWR | O_CREAT | O_EXCL);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST) {
+        fd = open_as(O_RDWR);
+        if (fd < 0 && errno == EACCES) fd = open_as(O_RDONLY);  // the lock works read-only too
+    }
+    if (fd < 0) {
+        if (errno == ELOOP)
+            SetLastError(ERROR_ACCESS_DENIED);  // a link
+        else
+            set_last_error_from_errno();
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (created) fchmod(fd, 0666);  // whatever the umask: every user shares the name
+    ours = owned_by_root_or_us(info);
     return fd;
 }
 
-// The entry for a name, opened for this process when it has none yet.
-// existed tells whether the mutex existed anywhere before. Null with the
-// last error set on failure; with must_exist a missing mutex fails with
-// ERROR_FILE_NOT_FOUND.
-std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exist, bool& existed) {
-    std::lock_guard<std::mutex> hold(table_lock());
-    auto found = table().find(object);
-    if (found != table().end()) {
-        existed = true;
-        ++found->second->handles;
-        return found->second;
-    }
-    const std::string folder = mutex_folder();
-    if (!ensure_mutex_folder(folder)) return nullptr;
-    const std::string stem = folder + "/" + file_stem(object);
-
+// The files of a new entry, opened in the folder. existed tells whether the
+// mutex existed anywhere before. Null with the last error set on failure;
+// with must_exist a missing mutex fails with ERROR_FILE_NOT_FOUND.
+std::shared_ptr<mutex_entry> open_entry_files(int folder, const std::string& object, bool must_exist, bool& existed) {
+    const std::string stem = file_stem(object);
     auto entry = std::make_shared<mutex_entry>();
     entry->name = object;
-    entry->ref_fd = open_shared_file(stem + ".ref");
-    if (entry->ref_fd < 0) {
-        set_last_error_from_errno();
-        return nullptr;
-    }
+    bool ignored = false;
+    entry->ref_fd = open_lock_file(folder, stem + ".ref", ignored);
+    if (entry->ref_fd < 0) return nullptr;
     // Nobody else has a handle when the exclusive lock is free: the mutex
     // is new (an earlier one ceased to exist with its last handle).
     existed = flock(entry->ref_fd, LOCK_EX | LOCK_NB) != 0;
@@ -221,9 +263,8 @@ std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exi
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    entry->own_fd = open_shared_file(stem + ".own");
+    entry->own_fd = open_lock_file(folder, stem + ".own", entry->marked);
     if (entry->own_fd < 0) {
-        set_last_error_from_errno();
         close_entry_files(*entry);
         return nullptr;
     }
@@ -239,6 +280,23 @@ std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exi
         close_entry_files(*entry);
         return nullptr;
     }
+    return entry;
+}
+
+// The entry for a name, opened for this process when it has none yet.
+std::shared_ptr<mutex_entry> open_entry(const std::string& object, bool must_exist, bool& existed) {
+    std::lock_guard<std::mutex> hold(table_lock());
+    auto found = table().find(object);
+    if (found != table().end()) {
+        existed = true;
+        ++found->second->handles;
+        return found->second;
+    }
+    const int folder = open_mutex_folder();
+    if (folder < 0) return nullptr;
+    std::shared_ptr<mutex_entry> entry = open_entry_files(folder, object, must_exist, existed);
+    close(folder);
+    if (entry == nullptr) return nullptr;
     entry->handles = 1;
     table()[object] = entry;
     return entry;
@@ -319,7 +377,7 @@ public:
             return WAIT_FAILED;
         }
         char marker = '0';
-        const bool abandoned = pread(entry.own_fd, &marker, 1, 0) == 1 && marker == '1';
+        const bool abandoned = entry.marked && pread(entry.own_fd, &marker, 1, 0) == 1 && marker == '1';
         write_marker(entry, '1');
         return take(entry, self, abandoned);
     }
