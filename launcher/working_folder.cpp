@@ -135,16 +135,18 @@ std::string temp_directory() {
 }
 
 HANDLE prepare_working_folder() {
-    std::string base = temp_directory();
-    if (base.empty()) {
-        show_message("GetTempPath failed", "Unable to get Temporary Directory");
-        base = "C:\\Temp\\";
+    const std::string temp = temp_directory();
+    if (temp.empty()) show_message("GetTempPath failed", "Unable to get Temporary Directory");
+    // A temporary directory that takes no folder of ours falls back as one
+    // the system does not report.
+    for (const std::string& base : {temp, std::string("C:\\Temp\\")}) {
+        if (base.empty()) continue;
+        CreateDirectoryA(base.c_str(), nullptr);  // normally there already
+        tessel::unique_handle hold(make_folder_in(base));
+        if (!hold.valid()) continue;
+        if (SetCurrentDirectoryA(working_folder.c_str())) return hold.release();
+        remove_working_folder(hold.release());  // made in this run, so not left behind
     }
-    CreateDirectoryA(base.c_str(), nullptr);
-    tessel::unique_handle hold(make_folder_in(base));
-    if (!hold.valid()) return INVALID_HANDLE_VALUE;
-    if (SetCurrentDirectoryA(working_folder.c_str())) return hold.release();
-    remove_working_folder(hold.release());  // made in this run, so not left behind
     return INVALID_HANDLE_VALUE;
 }
 

@@ -13,6 +13,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <sddl.h>
+#include <aclapi.h>
 #include <dbghelp.h>
 #else
 #include "platform/posix/types.h"

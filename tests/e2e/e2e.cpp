@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -109,7 +110,8 @@ std::vector<std::string> child_environment(const std::map<std::string, std::opti
 pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             const std::string& error_path, std::optional<unsigned long long> address_space_limit,
             const std::string& directory = std::string(),
-            std::optional<unsigned long long> file_size_limit = std::nullopt, bool without_file_override = false) {
+            std::optional<unsigned long long> file_size_limit = std::nullopt, bool without_file_override = false,
+            bool stopped_at_start = false) {
     std::vector<std::string> arguments_copy = arguments;
     std::vector<std::string> environment_copy = environment;
     std::vector<char*> argv;
@@ -142,12 +144,17 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
         dup2(null_fd, 0);
         dup2(null_fd, 1);
         dup2(error_fd, 2);
+        // Traced, the exec stops the child before the program runs.
+        if (stopped_at_start && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(123);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(error_fd);
     close(null_fd);
     if (pid < 0) throw std::runtime_error("fork failed");
+    int status = 0;
+    if (stopped_at_start && (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)))
+        throw std::runtime_error("the child did not stop at its start");
     return pid;
 }
 
@@ -256,6 +263,8 @@ bool running_package::has_ended() {
     if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
     return reaped_;
 }
+
+void running_package::resume() { ptrace(PTRACE_DETACH, pid_, nullptr, nullptr); }
 
 void running_package::kill_now() {
     ::kill(pid_, SIGKILL);
@@ -366,7 +375,7 @@ running_package sandbox::start(const std::string& package, const run_options& op
     std::vector<std::string> arguments = {package};
     if (!options.command_line.empty()) arguments.push_back(options.command_line);
     const pid_t pid = spawn(arguments, child_environment(environment), error_path, options.address_space_limit,
-                            root_, options.file_size_limit, options.without_file_override);
+                            root_, options.file_size_limit, options.without_file_override, options.stopped_at_start);
     return running_package(pid, partial, error_path);
 }
 

@@ -76,6 +76,10 @@ struct run_options {
     // bind the launcher as they bind any user (no change when not root). A
     // child that cannot give it up exits with 124.
     bool without_file_override = false;
+    // Stopped right after exec, before its first instruction, until
+    // running_package::resume(): what happens to its name meanwhile
+    // happens before the launcher can do anything.
+    bool stopped_at_start = false;
     int installer_exit_code = 0;
 };
 
@@ -104,6 +108,7 @@ public:
     pid_t pid() const { return pid_; }
     const run_result& partial() const { return result_; }
     bool has_ended();
+    void resume();
     run_result finish(int timeout_seconds = 30);
     void kill_now();
 

@@ -140,6 +140,8 @@ TEST_F(run, without_a_temporary_directory_c_temp_is_used) {
         EXPECT_EQ(folder_of(folder_of(record->program)), temp);
         EXPECT_NE(record->command_line.find("/l*v \\\"C:\\Temp\\QVPRO_msi.log.txt\\\""), std::string::npos);
         EXPECT_EQ(std::filesystem::directory_iterator(temp), std::filesystem::directory_iterator());
+        // No log at all: never one by a relative name, in the current folder.
+        EXPECT_FALSE(std::filesystem::exists(box.path("Reader.log.txt")));
     }
 }
 
@@ -149,6 +151,7 @@ TEST_F(run, a_working_folder_that_cannot_be_made_current_ends_the_run) {
     std::ofstream(not_a_folder) << "x";
     e2e::run_options options;
     options.tmpdir = not_a_folder;
+    options.environment["QV_DRIVE_C"] = std::nullopt;  // no C:\Temp to fall back on
     const e2e::run_result result = box.run(package, options);
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.boxes, std::vector<message_box>{folder_failed});

@@ -82,19 +82,27 @@ TEST_F(faults, an_unreadable_package_is_refused) {
     EXPECT_EQ(result.boxes[1], invalid_archive);
 }
 
-TEST_F(faults, a_working_folder_that_cannot_be_created_ends_the_run) {
+TEST_F(faults, a_temporary_directory_that_takes_no_folder_falls_back_to_c_temp) {
     const std::string package = box.build_package(e2e::package_plan::example());
     e2e::run_options options;
     options.tmpdir = box.fresh_folder("tmp");
     chmod(options.tmpdir.c_str(), 0555);
     options.without_file_override = true;
-    const e2e::run_result result = run(package, options);
+    // C:\Temp is made, as it would be on Windows: not a stray write here.
+    const e2e::run_result fallen_back = box.run(package, options);
+    options.environment["QV_DRIVE_C"] = std::nullopt;
+    const e2e::run_result ended = box.run(package, options);
     chmod(options.tmpdir.c_str(), 0755);
-    SKIP_WITHOUT_PERMISSIONS(result);
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_FALSE(result.record());
+    SKIP_WITHOUT_PERMISSIONS(fallen_back);
+    EXPECT_EQ(fallen_back.exit_code, 0);
+    ASSERT_TRUE(fallen_back.record());
+    EXPECT_EQ(fallen_back.record()->cwd, box.drive_c() + "/Temp");
+    EXPECT_TRUE(fallen_back.boxes.empty()) << fallen_back.standard_error;
+    // Without drive C: there is nowhere else to go.
+    EXPECT_EQ(ended.exit_code, 1);
+    EXPECT_FALSE(ended.record());
     const message_box folder_failed{"SetCurrentDirectory failed", "Unable to set Working Directory"};
-    EXPECT_EQ(result.boxes, std::vector<message_box>{folder_failed});
+    EXPECT_EQ(ended.boxes, std::vector<message_box>{folder_failed});
 }
 
 TEST_F(faults, a_log_on_a_full_or_read_only_location_leaves_the_run_as_it_was) {

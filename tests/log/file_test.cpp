@@ -121,6 +121,69 @@ TEST_F(log_file, reports_a_file_that_cannot_be_opened) {
     EXPECT_FALSE(exists(posix("missing")));
 }
 
+// The folder may be another account's to write: a name made in advance is
+// used only when it is a plain file of one name that belongs to us.
+TEST_F(log_file, only_a_plain_file_of_ours_is_opened) {
+    std::ofstream(posix("victim"), std::ios::binary) << "kept";
+    ASSERT_EQ(symlink(posix("victim").c_str(), posix("Link.log.txt").c_str()), 0);
+    ASSERT_EQ(link(posix("victim").c_str(), posix("Hard.log.txt").c_str()), 0);
+    ASSERT_EQ(mkdir(posix("Folder.log.txt").c_str(), 0755), 0);
+    std::vector<std::string> refused = {"Link", "Hard", "Folder"};
+    if (geteuid() == 0) {
+        std::ofstream(posix("Theirs.log.txt"), std::ios::binary) << "";
+        ASSERT_EQ(chown(posix("Theirs.log.txt").c_str(), 65534, 65534), 0);
+        refused.push_back("Theirs");
+    }
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(tessel::log::file log(base(name)), tessel::log::generic);
+    }
+    EXPECT_EQ(read_all(posix("victim")), "kept");
+    EXPECT_EQ(read_all(posix("Theirs.log.txt")), "");
+}
+
+// Another process's lock holds a line up for a while at most; after that
+// the listener writes nothing more rather than hold up its process again.
+TEST_F(log_file, a_lock_held_too_long_silences_the_listener) {
+    const std::string name = "Global\\log-" + tessel::replace_all(base(), "\\", "_");
+    std::atomic<bool> held(false), done(false);
+    std::thread holder([&] {
+        const HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(mutex, INFINITE);
+        held = true;
+        while (!done.load()) std::this_thread::yield();
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    });
+    while (!held.load()) std::this_thread::yield();
+    {
+        tessel::log::file log(base());
+        log.set_lock_wait(50);
+        const auto start = std::chrono::steady_clock::now();
+        log.write(1, stamp(), "waits, then is dropped");
+        log.write(1, stamp(), "dropped at once");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
+    done = true;
+    holder.join();
+    EXPECT_EQ(read_all(posix("Reader.log.txt")), bom);
+}
+
+// Past 4 GiB the whole size counts: the low 32 bits of 4 GiB + 9 bytes
+// look like a small file.
+TEST_F(log_file, a_file_past_4_gib_is_cut_at_the_limit) {
+    {
+        tessel::log::file log(base());
+    }
+    ASSERT_EQ(truncate(posix("Reader.log.txt").c_str(), (1ll << 32) + 9), 0);
+    {
+        tessel::log::file log(base());
+        log.set_size_limit(1024);
+        log.write(1, stamp(), "after the cut");
+    }
+    EXPECT_EQ(texts_of(posix("Reader.log.txt")), std::vector<std::string>{"after the cut"});
+}
+
 TEST_F(log_file, rotation_keeps_numbered_generations_oldest_first) {
     // The limit is reached by the mark and two lines: every third line rotates.
     const std::uint32_t line_size = static_cast<std::uint32_t>(stamp().size() + std::string("line 01\r\n").size());

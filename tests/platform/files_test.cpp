@@ -1,6 +1,7 @@
 // What the POSIX layer's file functions do beyond the Win32 contract
-// (tests/win32): the arguments it refuses, and writes past the file size
-// limit.
+// (tests/win32): the arguments it refuses, writes past the file size
+// limit, links opened themselves, the folders it holds in place, and the
+// owners it tells.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/win32.h"
@@ -132,6 +133,103 @@ TEST_F(FilesTest, UnsupportedAttributesAndMovesAreRefused) {
     SetLastError(sentinel);
     EXPECT_FALSE(MoveFileExA(dos("c").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
+}
+
+// Windows opens a symbolic link itself with FILE_FLAG_OPEN_REPARSE_POINT;
+// here its handle can tell what it is, and nothing goes through it.
+TEST_F(FilesTest, a_link_opened_itself_is_a_reparse_point_and_leads_nowhere) {
+    put("target", "kept");
+    ASSERT_EQ(symlink(posix("target").c_str(), posix("link").c_str()), 0);
+    const auto open_link = [&](DWORD disposition) {
+        return CreateFileA(dos("link").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE link = open_link(OPEN_ALWAYS);
+    ASSERT_NE(link, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION information;
+    ASSERT_TRUE(GetFileInformationByHandle(link, &information));
+    EXPECT_EQ(information.dwFileAttributes, DWORD(FILE_ATTRIBUTE_REPARSE_POINT));
+    DWORD done = 0;
+    SetLastError(sentinel);
+    EXPECT_FALSE(WriteFile(link, "x", 1, &done, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    CloseHandle(link);
+    SetLastError(sentinel);
+    EXPECT_EQ(open_link(CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(get("target"), "kept");
+}
+
+// A folder held without FILE_SHARE_DELETE must stay where it is; POSIX
+// cannot refuse others a rename, so it is held only where nobody else can
+// move it or a folder above it.
+TEST_F(FilesTest, a_folder_is_held_only_where_no_other_account_can_move_it) {
+    const auto hold = [&](const std::string& name, DWORD share) {
+        HANDLE folder = CreateFileA(dos(name).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const bool held = folder != INVALID_HANDLE_VALUE;
+        if (held) CloseHandle(folder);
+        return held;
+    };
+    for (const char* name : {"open", "open/private", "sticky", "sticky/private"}) mkdir(posix(name).c_str(), 0700);
+    chmod(posix("open").c_str(), 0777);
+    chmod(posix("sticky").c_str(), 01777);
+    EXPECT_TRUE(hold("sticky/private", FILE_SHARE_READ | FILE_SHARE_WRITE));
+    SetLastError(sentinel);
+    EXPECT_FALSE(hold("open/private", FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(hold("open/private", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    ASSERT_EQ(symlink(posix("sticky/private").c_str(), posix("sticky/link").c_str()), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(lchown(posix("sticky/link").c_str(), 65534, 65534), 0);  // another account's link on the way
+        EXPECT_FALSE(hold("sticky/link/", FILE_SHARE_READ | FILE_SHARE_WRITE));
+    }
+}
+
+// The disposition is carried out by name, so only while the name still
+// leads to the handle's own folder.
+TEST_F(FilesTest, a_disposition_removes_only_what_its_handle_opened) {
+    mkdir(posix("made").c_str(), 0700);
+    HANDLE folder = CreateFileA(dos("made").c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(rename(posix("made").c_str(), posix("moved").c_str()), 0);
+    mkdir(posix("made").c_str(), 0700);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetLastError(sentinel);
+    EXPECT_FALSE(SetFileInformationByHandle(folder, FileDispositionInfo, &disposition, sizeof(disposition)));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    CloseHandle(folder);
+    struct stat status;
+    EXPECT_EQ(stat(posix("made").c_str(), &status), 0);
+}
+
+// What root owns reads as the administrators' (as what an elevated
+// administrator makes on Windows); another user's file as that user's.
+TEST_F(FilesTest, a_files_owner_is_the_administrators_or_its_user) {
+    put("file", "x");
+    const auto owner_is = [&](const auto& expected) {
+        HANDLE file = CreateFileA(dos("file").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        EXPECT_EQ(GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                                  &descriptor),
+                  DWORD(ERROR_SUCCESS));
+        BOOL member = FALSE;
+        const bool matches = expected(owner, CheckTokenMembership(nullptr, owner, &member) && member);
+        LocalFree(descriptor);
+        CloseHandle(file);
+        return matches;
+    };
+    EXPECT_TRUE(owner_is([](PSID owner, bool member) {
+        return member && IsWellKnownSid(owner, WinBuiltinAdministratorsSid) == (geteuid() == 0);
+    }));
+    if (geteuid() != 0) return;
+    ASSERT_EQ(chown(posix("file").c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(owner_is([](PSID owner, bool member) {
+        return !member && !IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+               !IsWellKnownSid(owner, WinLocalSystemSid);
+    }));
 }
 
 }  // namespace

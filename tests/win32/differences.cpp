@@ -1,6 +1,18 @@
 // The one list of the suite's documented differences. A case named here
 // is skipped on that side only; everywhere else it runs. Keep the list as
 // short as the truth allows: a difference that can be mended is mended.
+//
+// Mechanisms Wine does not model at all have no case here; what relies on
+// them is tested natively (tests/platform, tests/hardening):
+// - access lists: Wine maps a descriptor to a Unix mode, and every file of
+//   its Unix user is owned by the one user;
+// - symbolic links to files: Wine shows them as the files they lead to,
+//   so FILE_FLAG_OPEN_REPARSE_POINT opens the target and no attribute tells
+//   a link (only links to folders are reparse points there);
+// - the current name of a mapped image: Wine reports the name it was
+//   mapped by, where Windows reports the file's name now;
+// - a parent folder of a held folder: Wine lets it be renamed, Windows
+//   does not.
 
 #include "tests/win32/differences.h"
 

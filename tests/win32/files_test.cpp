@@ -76,6 +76,62 @@ TEST_F(files, a_folder_cannot_be_opened_as_a_file) {
     }
 }
 
+// What a handle tells of its file: an identity that every handle to it
+// shares, one name, its size; a folder opened with backup semantics.
+TEST_F(files, handle_information_tells_the_file_apart) {
+    put("a", "hello");
+    put("b", "hello");
+    HANDLE handles[] = {open("a", GENERIC_READ, OPEN_EXISTING), open("a", GENERIC_WRITE, OPEN_EXISTING),
+                        open("b", GENERIC_READ, OPEN_EXISTING),
+                        CreateFileA(folder().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    BY_HANDLE_FILE_INFORMATION information[4];
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(handles[i], INVALID_HANDLE_VALUE) << i;
+        ASSERT_TRUE(GetFileInformationByHandle(handles[i], &information[i])) << i;
+        CloseHandle(handles[i]);
+    }
+    const auto same = [](const BY_HANDLE_FILE_INFORMATION& x, const BY_HANDLE_FILE_INFORMATION& y) {
+        return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+               x.nFileIndexLow == y.nFileIndexLow;
+    };
+    EXPECT_TRUE(same(information[0], information[1]));
+    EXPECT_FALSE(same(information[0], information[2]));
+    EXPECT_EQ(information[0].nNumberOfLinks, 1u);
+    EXPECT_EQ(information[0].nFileSizeLow, 5u);
+    EXPECT_EQ(information[0].dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0u);
+    EXPECT_EQ(information[3].dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// Through a handle: a file's attributes set, and an empty folder removed.
+TEST_F(files, set_information_acts_on_the_handles_file) {
+    put("a", "x");
+    for (DWORD attributes : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_NORMAL)}) {
+        HANDLE file = open("a", FILE_WRITE_ATTRIBUTES, OPEN_EXISTING);
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = attributes;
+        EXPECT_TRUE(SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)));
+        CloseHandle(file);
+        EXPECT_EQ(GetFileAttributesA(path("a").c_str()) & FILE_ATTRIBUTE_READONLY,
+                  attributes & FILE_ATTRIBUTE_READONLY);
+    }
+    ASSERT_TRUE(CreateDirectoryA(path("d").c_str(), nullptr));
+    put("d\\f", "x");
+    HANDLE folder = CreateFileA(path("d").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetLastError(sentinel);
+    EXPECT_FALSE(SetFileInformationByHandle(folder, FileDispositionInfo, &disposition, sizeof(disposition)));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
+    ASSERT_TRUE(DeleteFileA(path("d\\f").c_str()));
+    EXPECT_TRUE(SetFileInformationByHandle(folder, FileDispositionInfo, &disposition, sizeof(disposition)));
+    CloseHandle(folder);
+    EXPECT_EQ(GetFileAttributesA(path("d").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(files, set_file_pointer_has_thirty_two_bit_semantics) {
     put("a", "0123456789");
     HANDLE file = open("a", GENERIC_READ, OPEN_EXISTING);
