@@ -74,9 +74,9 @@ public:
     }
 
 private:
-    // Before anything that can wait: the package's own file, held so that
-    // nobody can change, rename or replace it until it has been read. A
-    // failure is reported where the archive is read.
+    // Before anything that can wait: the package's own file, held for the
+    // whole run so that nobody can change, rename or replace it. A failure
+    // is reported where the archive is read.
     void open_package() {
         package_.reset(platform::open_running_image());
         package_error_ = GetLastError();
@@ -136,7 +136,6 @@ private:
         if (length == 0 || length >= MAX_PATH) own_path[0] = '\0';
         SetLastError(package_error_);
         archive::extract_archive(package_.get(), own_path);
-        package_.reset();
     }
 
     // Stage 9: two steps, each skipped alone when it fails.

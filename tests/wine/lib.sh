@@ -126,16 +126,18 @@ check_launch() {
         fail "$description: the installer did not run"
         return
     fi
-    local command_line seconds
+    local command_line name seconds
     command_line=$(field command_line "$record")
-    seconds=$(printf '%s' "$command_line" | sed -n 's/^"[^"]*\\QV\([0-9]*\)\\setup\.exe".*/\1/p')
+    # "QV" and the seconds, and "_N" when that name was taken.
+    name=$(printf '%s' "$command_line" | sed -n 's/^"[^"]*\\\(QV[0-9]*\(_[0-9]*\)\?\)\\setup\.exe".*/\1/p')
+    seconds=$(printf '%s' "$name" | sed 's/^QV\([0-9]*\).*/\1/')
     if [ -z "$seconds" ] || [ "$seconds" -lt "$started" ] || [ "$seconds" -gt "$(date +%s)" ]; then
         fail "$description: working folder named after the time of the run"
         printf '       command line: %s\n' "$command_line"
         return
     fi
     pass "$description: working folder named after the time of the run"
-    local folder="$temp\\QV$seconds"
+    local folder="$temp\\$name"
     check "$description: command line" "$command_line" "\"$folder\\setup.exe\" $parameters"
     check "$description: started in the temporary directory" "$(field cwd "$record")" "$temp"
     check "$description: working folder removed" "$(working_folders)" ""

@@ -68,9 +68,10 @@ planted_run() {
         WINEDEBUG=-all,+loaddll "$@" 2>"$case_dir/trace" >/dev/null)
 }
 
-# The working folder too: every name it could get in the next 20 seconds
-# is taken by a folder that holds the planted DLLs, and the installer loads
-# each name by bare name, which searches its own folder first.
+# The working folder too: every name it would first take in the next 20
+# seconds is taken by a folder that holds the planted DLLs, and the
+# installer loads each name by bare name, which searches its own folder
+# first. The launcher leaves such folders alone and takes the next name.
 planted_from=$(date +%s)
 for second in $(seq "$planted_from" $((planted_from + 19))); do
     # shellcheck disable=SC2086
@@ -80,9 +81,11 @@ planted_run QV_TEST_EXIT_CODE=7 QV_TEST_RECORD="$(dos "$case_dir/record")" QV_TE
     QV_TEST_FOLDER_SECURITY="$(dos "$case_dir/folder-security")" wine "$case_dir/package/example.exe" /s
 check "a package among planted DLLs ends with its installer's exit code" "$?" 7
 check "no DLL is loaded from outside the system folders" "$(foreign_loads "$case_dir/trace")" ""
-seconds=$(field command_line "$case_dir/record" | sed -n 's/^"[^"]*\\QV\([0-9]*\)\\setup\.exe".*/\1/p')
-check_true "the installer ran in a new folder where a planted one had stood" \
+seconds=$(field command_line "$case_dir/record" | sed -n 's/^"[^"]*\\QV\([0-9]*\)_[0-9]*\\setup\.exe".*/\1/p')
+check_true "the installer ran in a new folder of its own beside a planted one" \
     test "${seconds:-0}" -ge "$planted_from" -a "${seconds:-0}" -lt $((planted_from + 20))
+check "and the planted folder is left as it was" "$(ls "$temp_posix/QV$seconds" 2>/dev/null | wc -l)" \
+    "$(wc -w <<<"$names")"
 for second in $(seq "$planted_from" $((planted_from + 19))); do rm -rf "${temp_posix:?}/QV$second"; done
 # Wine keeps no access list on a file: it turns the descriptor into the
 # folder's Unix mode and reports the list that mode makes (SYSTEM always,

@@ -14,6 +14,10 @@
 //
 //   qv_wine_runner --manifest MODULE RESULT_FILE
 //     Writes MODULE's manifest resource (type 24, id 1); exit 1 when absent.
+//
+//   qv_wine_runner --move FROM TO RESULT_FILE
+//     Renames FROM to TO as another program of the user would, and writes
+//     "moved", or "error=CODE" when the system refused.
 
 #include "platform/win32.h"
 
@@ -86,11 +90,21 @@ int write_manifest(const char* module_path, const char* result_file) {
     return 0;
 }
 
+int move(const char* from, const char* to, const char* result_file) {
+    std::ofstream result(result_file, std::ios::binary);
+    if (MoveFileExA(from, to, 0))
+        result << "moved\n";
+    else
+        result << "error=" << GetLastError() << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--string") == 0) return write_string(argv[2], argv[3], argv[4]);
     if (argc == 4 && std::strcmp(argv[1], "--manifest") == 0) return write_manifest(argv[2], argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--move") == 0) return move(argv[2], argv[3], argv[4]);
     if (argc == 4) return run(argv[1], argv[2], argv[3]);
     return 2;
 }
