@@ -54,12 +54,13 @@ bool create_private_folder(const std::string& path) {
 }
 
 // A handle that keeps the folder at path from being renamed or removed
-// (it does not share deletion), or INVALID_HANDLE_VALUE when path is no
-// plain folder (a link or junction) or cannot be held. The current
-// directory may still be set to it.
-HANDLE hold_folder(const std::string& path) {
+// (it does not share deletion), or INVALID_HANDLE_VALUE when it cannot be
+// held or, unless follow_link, when path is no plain folder but a link or
+// junction. The current directory may still be set to it.
+HANDLE hold_folder(const std::string& path, bool follow_link) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE folder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                flags, nullptr);
     BY_HANDLE_FILE_INFORMATION information;
     if (folder == INVALID_HANDLE_VALUE ||
         (GetFileInformationByHandle(folder, &information) &&
@@ -81,7 +82,8 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
 // someone else's and stay as they are.
 HANDLE make_folder_in(const std::string& base) {
     // A directory that cannot be held may be moved away under the folder.
-    tessel::unique_handle base_hold(hold_folder(base));
+    // It may well be a link the user set up: what it leads to is held.
+    tessel::unique_handle base_hold(hold_folder(base, true));
     if (!base_hold.valid()) return INVALID_HANDLE_VALUE;
     const std::string stem = base + tessel::format("QV%I64d", static_cast<long long>(std::time(nullptr)));
     for (unsigned n = 0; n < names_per_second; ++n) {
@@ -92,7 +94,7 @@ HANDLE make_folder_in(const std::string& base) {
         }
         // Should another entry have taken its place before it was held,
         // that one is not ours: it is neither used nor removed.
-        HANDLE hold = hold_folder(folder);
+        HANDLE hold = hold_folder(folder, false);
         if (hold != INVALID_HANDLE_VALUE) working_folder = folder + "\\";
         return hold;
     }
