@@ -29,6 +29,9 @@ bool read_exactly_asked(HANDLE file, void* buffer, DWORD size) {
     return ReadFile(file, buffer, size, &done, nullptr) != FALSE;  // a short read shows up in the digest
 }
 
+// Gives a buffer's memory back (an assignment would keep it).
+void release(payload_buffer& payload) { payload_buffer().swap(payload); }
+
 // The trailing bytes are read in blocks and searched in memory; the result
 // is the one of sliding a 22-byte window back one byte per step.
 const DWORD search_block = 64 * 1024;
@@ -96,6 +99,8 @@ record_status read_checked_record(HANDLE file, payload_buffer& payload, record_i
     if (!move(file, LONG(-int64_t(length) - int64_t(length_size)), &start)) return record_status::failed;
     info.offset = start;
     info.length = length;
+    // Given back before a larger buffer is taken, never copied into it.
+    if (payload.capacity() < length) release(payload);
     payload.resize(length);
     if (!read_exactly_asked(file, &payload[0], length)) return record_status::failed;
     info.digest_matches = md5_of(payload.data(), payload.size()) == std::string(reinterpret_cast<char*>(stored), digest_bytes);
@@ -131,7 +136,9 @@ public:
                 observer_.on_value(name, first);
             } else if (is_file) {
                 if (!read(first, record_role::file_name) || !read(second, record_role::file_data)) break;
-                if (!observer_.on_file(name, first, second)) {
+                const bool written = observer_.on_file(name, first, second);
+                release(second);  // a packed file's memory goes as soon as it is written
+                if (!written) {
                     result_.valid = false;
                     result_.end = walk_end::refused;
                     break;

@@ -37,6 +37,23 @@ std::string executable(size_t size, unsigned seed) {
     return bytes;
 }
 
+// Two large packed files, the smaller read first: its memory is given back
+// before the larger one is read, never grown into the larger.
+TEST_F(ReaderTest, OnePayloadIsHeldAtATime) {
+    package_writer writer(package());
+    writer.add_stub_data("MZ", "Reader.exe");
+    writer.add_file_data("cabinet", "product.cab", std::string(5 << 20, 'c'));
+    writer.add_file_data("installer32", "product.msi", std::string(3 << 20, 'm'));
+    writer.add_tail();
+    writer.close();
+    archive::payload_bytes() = archive::payload_usage();
+    extract();
+    EXPECT_TRUE(launcher::archive_valid);
+    EXPECT_EQ(archive::payload_bytes().in_use, 0u);
+    EXPECT_GE(archive::payload_bytes().peak, size_t(5) << 20);
+    EXPECT_LT(archive::payload_bytes().peak, (size_t(5) << 20) + 4096);
+}
+
 TEST_F(ReaderTest, TheWorkedExamplePackage) {
     const std::string installer = executable(2003256, 2);
     std::string certificate = executable(5760, 3);
