@@ -4,6 +4,7 @@
 
 #include "launcher/command_line.h"
 
+#include "archive/references.h"
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
 #include "platform/win32.h"
@@ -11,59 +12,8 @@
 #include "tessel/plain_file.h"
 #include "tessel/text.h"
 
-#include <set>
-
 namespace launcher {
 namespace {
-
-// One expansion: the names being expanded (to break cycles) and what is
-// left of its budget.
-struct expansion {
-    std::set<std::string> expanding;
-    size_t budget = max_expansion_size;
-};
-
-// Builds the result from the text rather than editing it in place, so that
-// many references cost linear time.
-std::string expand(const std::string& text, expansion& state) {
-    std::string result;
-    size_t copied = 0;  // text before this index is in result
-    size_t start = text.find('%');
-    while (start != std::string::npos) {
-        // A run of percent signs opens one reference.
-        const size_t name_begin = text.find_first_not_of('%', start);
-        if (name_begin == std::string::npos) break;
-        const size_t name_end = text.find('%', name_begin);
-        if (name_end == std::string::npos) break;
-        const std::string name = text.substr(name_begin, name_end - name_begin);
-        const auto found = value_table.find(name);
-        const size_t cost = name.size() + 3;  // the reference and its lookup
-        if (found == value_table.end() || state.expanding.count(name) != 0 ||
-            state.expanding.size() >= max_expansion_depth || state.budget < cost) {
-            // The closing sign of a name left as it is may open the next reference.
-            start = name_end;
-            continue;
-        }
-        state.budget -= cost;
-        state.expanding.insert(name);
-        const std::string value = expand(found->second, state);
-        state.expanding.erase(name);
-        if (value.size() > state.budget) {
-            state.budget = 0;  // spent: what was built is dropped, nothing more is expanded
-            start = name_end;
-            continue;
-        }
-        state.budget -= value.size();
-        result.append(text, copied, name_begin - 1 - copied);  // further signs of a run stay
-        result += value;
-        // Go on behind the reference: the inserted text is never scanned,
-        // so text that is no reference is not taken for a name.
-        copied = name_end + 1;
-        start = text.find('%', copied);
-    }
-    result.append(text, copied, std::string::npos);
-    return result;
-}
 
 // Clears every attribute of a file an earlier run left, through a handle of
 // a plain file of ours: the name may have been made in advance, as a link
@@ -141,10 +91,7 @@ void add_installer_log() {
     value_table["parameters"] = parameters;
 }
 
-std::string expand_value_references(const std::string& text) {
-    expansion state;
-    return expand(text, state);
-}
+std::string expand_value_references(const std::string& text) { return archive::expand_references(text, value_table); }
 
 std::string installer_file() { return working_folder + expand_value_references(value_table["executable32"]); }
 

@@ -2,18 +2,14 @@
 // command line and the archive's values, all kept in value_table.
 #pragma once
 
-#include <cstddef>
+#include "archive/references.h"
+
 #include <string>
 
 namespace launcher {
 
-// Bounds of one expansion, against values that refer to one another so
-// that the text grows exponentially or nests deeper than the stack allows:
-// at most this many bytes of references looked up and text inserted, and
-// references nested at most this deep. A reference beyond a bound stays as
-// it is, like one to a value that is being expanded.
-const size_t max_expansion_size = size_t(1) << 20;
-const size_t max_expansion_depth = 64;
+using archive::max_expansion_depth;
+using archive::max_expansion_size;
 
 // value_table["source"] = working_folder without its trailing backslash.
 void enter_source_value();
