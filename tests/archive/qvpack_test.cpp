@@ -145,6 +145,24 @@ TEST_F(QvpackTest, ALauncherImageHoldingTheMarkerTextIsNotTakenForAPackage) {
     EXPECT_EQ(read_file(path("second.exe")), second);
 }
 
+// A valid package whose installer Windows would open through its file
+// type, without the launcher's parameters, is valid with a warning.
+TEST_F(QvpackTest, VerifyWarnsOfAnInstallerWindowsDoesNotStart) {
+    for (const char* file_name : {"product.msi", "setup.exe", "install.CMD", "SETUP.EXE"}) {
+        SCOPED_TRACE(file_name);
+        build([&](archive::package_writer& w) {
+            w.add_file_data("installer32", file_name, "1");
+            w.add_value("executable32", "%installer32%");
+        });
+        std::string reason, warning;
+        EXPECT_EQ(qvpack::verify(package(), reason, nullptr, &warning), 0) << reason;
+        const bool starts = std::string(file_name).find("msi") == std::string::npos &&
+                            std::string(file_name).find("CMD") == std::string::npos;
+        EXPECT_EQ(warning.empty(), starts) << warning;
+        EXPECT_EQ(warning.find("tools/setup") != std::string::npos, !starts) << warning;
+    }
+}
+
 TEST_F(QvpackTest, VerifyNamesTheReason) {
     const auto records = build([](archive::package_writer& w) {
         w.add_file_data("one", "one.bin", "1");

@@ -5,6 +5,7 @@
 #include "tools/qvpack/signing.h"
 
 #include "archive/layout.h"
+#include "archive/references.h"
 #include "archive/walk.h"
 #include "archive/writer.h"
 #include "tessel/format.h"
@@ -111,6 +112,11 @@ public:
     size_t files() const { return files_; }
     const std::vector<std::string>& values() const { return values_; }
     const std::string& value(const std::string& name) const { return table_.at(name); }
+    // The installer's file name as the launcher forms it.
+    std::string installer() const {
+        const auto found = table_.find("executable32");
+        return found == table_.end() ? std::string() : archive::expand_references(found->second, table_);
+    }
 
 protected:
     virtual bool write(std::string_view /*name*/, std::string_view /*file_name*/, std::string_view /*data*/) {
@@ -295,7 +301,25 @@ int list(const std::string& path, std::ostream& out) {
     return 0;
 }
 
-int verify(const std::string& path, std::string& reason, bool* is_signed) {
+// Windows starts programs itself; any other file (an .msi, a .bat ...) it
+// opens through the program its type is associated with, which receives
+// none of the parameters the launcher composed.
+std::string installer_warning(const std::string& installer) {
+    const size_t name = installer.find_last_of("\\/");
+    const size_t dot = installer.rfind('.');
+    std::string extension = dot == std::string::npos || (name != std::string::npos && dot < name)
+                                ? std::string()
+                                : installer.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    if (installer.empty() || extension == ".exe" || extension == ".com") return std::string();
+    return "executable32 names " + quote(installer) +
+           ", which Windows does not start itself but opens with the program of its file type: the parameters "
+           "(the silent switch, the /V text, the installer log, the language) would be lost; pack a program "
+           "that starts it, such as tools/setup's setup.exe, as executable32";
+}
+
+int verify(const std::string& path, std::string& reason, bool* is_signed, std::string* warning) {
     reason.clear();
     open_package package(path);
     checking_walk walk;
@@ -304,6 +328,7 @@ int verify(const std::string& path, std::string& reason, bool* is_signed) {
     if (!reason.empty()) return 1;
     reason = walk.verdict(result);
     if (!reason.empty()) return 1;
+    if (warning != nullptr) *warning = installer_warning(walk.installer());
     const certificate_directory directory = package_certificate_directory(path, package.size());
     if (is_signed != nullptr) *is_signed = directory.present;
     reason = certificate_directory_fault(directory, tail_end, package.size());

@@ -23,8 +23,11 @@ int list(const std::string& package, std::ostream& out);
 // extract every file and, in a signed package, the certificate directory
 // describes the table at the end of the file; otherwise reason receives
 // one line and 1 is returned. is_signed tells whether the package carries
-// a certificate directory.
-int verify(const std::string& package, std::string& reason, bool* is_signed = nullptr);
+// a certificate directory; warning receives one line about a valid package
+// that would not install as meant (an installer Windows does not start
+// itself), or nothing.
+int verify(const std::string& package, std::string& reason, bool* is_signed = nullptr,
+           std::string* warning = nullptr);
 
 // Writes the packed files into folder and prints the values; 1 with a
 // reason when the reader would not have extracted everything.

@@ -46,7 +46,9 @@ const char help[] =
     "         every file and a signed package's certificate directory describes the\n"
     "         table at the end of the file; says whether it is signed. Otherwise one\n"
     "         line saying why, and exit 1. The signature itself is checked by the\n"
-    "         signing tool (osslsigncode verify, signtool verify).\n"
+    "         signing tool (osslsigncode verify, signtool verify). Warns (exit 0)\n"
+    "         when executable32 names a file Windows does not start itself (.msi,\n"
+    "         .bat ...): it would lose the parameters; tools/setup starts an .msi.\n"
     "extract  writes the packed files into FOLDER and prints the values.\n"
     "\n"
     "Exit codes: 0 done, 1 the package or an input is bad, 2 wrong usage.\n";
@@ -129,10 +131,12 @@ int run(const std::vector<std::string>& args) {
         if (rest.size() != 1) throw usage_error{command + " takes one PACKAGE"};
         if (command == "list") return qvpack::list(rest[0], std::cout);
         std::string reason;
+        std::string warning;
         bool is_signed = false;
-        const int code = qvpack::verify(rest[0], reason, &is_signed);
+        const int code = qvpack::verify(rest[0], reason, &is_signed, &warning);
         if (code != 0) std::cerr << "qvpack: " << rest[0] << ": " << reason << "\n";
         else std::cout << rest[0] << (is_signed ? ": valid, signed\n" : ": valid, not signed\n");
+        if (!warning.empty()) std::cerr << "qvpack: " << rest[0] << ": warning: " << warning << "\n";
         return code;
     }
     if (command == "extract") {
