@@ -42,21 +42,25 @@ public:
         // working folder (or name the folder itself).
         if (!is_plain_file_name(file_name)) {
             SetLastError(ERROR_INVALID_NAME);
-            return refuse(path);
+            return refuse(path, false);
         }
         tessel::unique_handle output(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!output.valid()) return refuse(path);
+        if (!output.valid()) return refuse(path, true);
         DWORD written = 0;
         if (!WriteFile(output.get(), data.data(), DWORD(data.size()), &written, nullptr) || written != data.size())
-            return refuse(path);
+            return refuse(path, true);
         return true;
     }
 
 private:
-    bool refuse(const std::string& path) {
+    // Never an installer from an incomplete extraction. A name no system
+    // accepts is the archive's fault; a file this machine cannot write (a
+    // full disk, a path too long) is not, and is no damaged download.
+    bool refuse(const std::string& path, bool local) {
         show_file_error("Failed to extract file!", path);
-        launcher::archive_valid = false;  // never start an installer from an incomplete extraction
+        launcher::archive_valid = false;
+        if (local) launcher::extraction_failed = true;
         return false;
     }
 };

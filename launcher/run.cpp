@@ -144,10 +144,11 @@ private:
         swallowing_failure(add_installer_log);
     }
 
-    // Stage 10.
+    // Stage 10. A file that could not be written here was reported as
+    // such: it is no damaged download.
     bool check_archive() {
         if (archive_valid) return true;
-        show_invalid_archive();
+        if (!extraction_failed) show_invalid_archive();
         result_ = 1;
         return false;
     }

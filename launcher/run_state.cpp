@@ -9,5 +9,6 @@ std::string working_folder;
 std::string v_option_text;
 bool silent_mode = false;
 bool archive_valid = false;
+bool extraction_failed = false;
 
 }  // namespace launcher

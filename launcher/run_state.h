@@ -25,4 +25,8 @@ extern bool silent_mode;
 // a move or read fails, or a packed file is refused or cannot be written.
 extern bool archive_valid;
 
+// Set by the archive reader when a packed file could not be written on
+// this machine: the run ends, and the archive is not called damaged.
+extern bool extraction_failed;
+
 }  // namespace launcher

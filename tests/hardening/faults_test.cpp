@@ -57,10 +57,10 @@ TEST_F(faults, a_full_disk_while_a_packed_file_is_written_stops_before_the_insta
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_FALSE(result.record());
         if (*command_line == '\0') {
-            ASSERT_EQ(result.boxes.size(), 2u) << result.standard_error;
+            // This machine's fault, not a damaged download: no "Invalid Archive!".
+            ASSERT_EQ(result.boxes.size(), 1u) << result.standard_error;
             EXPECT_EQ(result.boxes[0].caption, "Failed to extract file!");
             EXPECT_NE(result.boxes[0].text.find("\\data.bin\rError: "), std::string::npos) << result.boxes[0].text;
-            EXPECT_EQ(result.boxes[1], invalid_archive);
         } else {
             EXPECT_EQ(result.standard_error, "");
         }

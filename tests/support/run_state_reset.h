@@ -17,6 +17,7 @@ inline void reset_run_state() {
     launcher::v_option_text.clear();
     launcher::silent_mode = false;
     launcher::archive_valid = false;
+    launcher::extraction_failed = false;
 }
 
 // The reader on the package at dos_path, opened as the launcher holds its
