@@ -126,6 +126,15 @@ bool remove_contents(const std::string& folder) {
     return true;
 }
 
+// The system's own temporary folder, %SystemRoot%\Temp\, for an
+// administrator; empty otherwise.
+std::string system_temp_directory() {
+    char windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !runs_as_administrator()) return std::string();
+    return std::string(windows, length) + "\\Temp\\";
+}
+
 }  // namespace
 
 std::string temp_directory() {
@@ -140,8 +149,8 @@ HANDLE prepare_working_folder() {
     const std::string temp = temp_directory();
     if (temp.empty()) show_message("GetTempPath failed", "Unable to get Temporary Directory");
     // A temporary directory that takes no folder of ours falls back as one
-    // the system does not report.
-    for (const std::string& base : {temp, std::string("C:\\Temp\\")}) {
+    // the system does not report: to the system's own, then to C:\Temp.
+    for (const std::string& base : {temp, system_temp_directory(), std::string("C:\\Temp\\")}) {
         if (base.empty()) continue;
         CreateDirectoryA(base.c_str(), nullptr);  // normally there already
         tessel::unique_handle hold(make_folder_in(base));

@@ -1,4 +1,4 @@
-// Processes, handles, waits, modules, time and system version. Implemented in
+// Processes, handles, waits, modules, time, system version and folder. Implemented in
 // handles.cpp, processes.cpp, modules.cpp, system.cpp, time.cpp and entry.cpp.
 #pragma once
 
@@ -66,4 +66,5 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time);
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);

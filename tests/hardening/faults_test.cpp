@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -82,22 +83,27 @@ TEST_F(faults, an_unreadable_package_is_refused) {
     EXPECT_EQ(result.boxes[1], invalid_archive);
 }
 
-TEST_F(faults, a_temporary_directory_that_takes_no_folder_falls_back_to_c_temp) {
+TEST_F(faults, a_temporary_directory_that_takes_no_folder_falls_back) {
     const std::string package = box.build_package(e2e::package_plan::example());
     e2e::run_options options;
     options.tmpdir = box.fresh_folder("tmp");
     chmod(options.tmpdir.c_str(), 0555);
     options.without_file_override = true;
     // C:\Temp is made, as it would be on Windows: not a stray write here.
-    const e2e::run_result fallen_back = box.run(package, options);
+    const e2e::run_result to_c_temp = box.run(package, options);
+    // An administrator's run (root's) takes the system's own first.
+    std::filesystem::create_directories(box.drive_c() + "/Windows/Temp");
+    const e2e::run_result to_system_temp = box.run(package, options);
     options.environment["QV_DRIVE_C"] = std::nullopt;
     const e2e::run_result ended = box.run(package, options);
     chmod(options.tmpdir.c_str(), 0755);
-    SKIP_WITHOUT_PERMISSIONS(fallen_back);
-    EXPECT_EQ(fallen_back.exit_code, 0);
-    ASSERT_TRUE(fallen_back.record());
-    EXPECT_EQ(fallen_back.record()->cwd, box.drive_c() + "/Temp");
-    EXPECT_TRUE(fallen_back.boxes.empty()) << fallen_back.standard_error;
+    SKIP_WITHOUT_PERMISSIONS(to_c_temp);
+    for (const auto& [result, folder] : {std::pair{to_c_temp, "/Temp"}, std::pair{to_system_temp, "/Windows/Temp"}}) {
+        EXPECT_EQ(result.exit_code, 0);
+        ASSERT_TRUE(result.record());
+        EXPECT_EQ(result.record()->cwd, box.drive_c() + (geteuid() == 0 ? folder : "/Temp"));
+        EXPECT_TRUE(result.boxes.empty()) << result.standard_error;
+    }
     // Without drive C: there is nowhere else to go.
     EXPECT_EQ(ended.exit_code, 1);
     EXPECT_FALSE(ended.record());
