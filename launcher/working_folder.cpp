@@ -12,7 +12,9 @@
 #include "tessel/handle.h"
 #include "tessel/text.h"
 
+#include <algorithm>
 #include <ctime>
+#include <vector>
 
 namespace launcher {
 namespace {
@@ -28,6 +30,12 @@ const char* const for_administrators_and_owner = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;
 
 // Names tried in one second: "QV" + seconds, then with "_1" ... behind it.
 const unsigned names_per_second = 100;
+
+// What another program holds open at the clean-up is tried again after
+// these pauses, doubling, for so long in all.
+const DWORD first_pause = 100;
+const DWORD longest_pause = 2000;
+const DWORD retry_time = 9000;
 
 bool runs_as_administrator() {
     BYTE administrators[SECURITY_MAX_SID_SIZE];
@@ -101,29 +109,59 @@ HANDLE make_folder_in(const std::string& base) {
     return INVALID_HANDLE_VALUE;
 }
 
+// What a removal left behind: read-only files and dot folders, which stay
+// on purpose, and what another program held open (a virus scanner does
+// for a while), which may go a moment later: files before their folders.
+struct leftovers {
+    bool kept = false;
+    std::vector<std::string> held;
+};
+
 // Deletes what folder (ending in a separator) holds, as far as it can;
 // false when it cannot be listed.
-bool remove_contents(const std::string& folder) {
+bool remove_contents(const std::string& folder, leftovers& left) {
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return false;
     do {
         const std::string name = entry.cFileName;
+        const std::string path = folder + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // Covers "." and "..", and keeps every other dot folder.
-            if (tessel::starts_with(name, ".")) continue;
+            if (tessel::starts_with(name, ".")) {
+                left.kept = left.kept || (name != "." && name != "..");
+                continue;
+            }
             // A link or junction is removed itself: what it leads to lies
             // outside the working folder and is not ours to delete.
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                RemoveDirectoryA((folder + name).c_str());
+            const size_t held_before = left.held.size();
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) remove_contents(path + "\\", left);
+            if (!RemoveDirectoryA(path.c_str()) && left.held.size() > held_before) left.held.push_back(path);
+        } else if (!DeleteFileA(path.c_str())) {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                left.kept = true;
             else
-                remove_folder_tree(folder + name);
-        } else {
-            DeleteFileA((folder + name).c_str());
+                left.held.push_back(path);
         }
     } while (FindNextFileA(find, &entry));
     FindClose(find);
     return true;
+}
+
+// Removes the folder that made describes, through a handle to it: the
+// hold, which refuses deletion to everyone, this process included, is
+// closed first, so the name is opened again and the folder removed only if
+// that is still the same one, whatever might have been put there meanwhile.
+bool remove_folder_itself(const BY_HANDLE_FILE_INFORMATION& made) {
+    tessel::unique_handle folder(CreateFileA(working_folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+    BY_HANDLE_FILE_INFORMATION named;
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return folder.valid() && GetFileInformationByHandle(folder.get(), &named) && same_file(made, named) &&
+           SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 // The system's own temporary folder, %SystemRoot%\Temp\, for an
@@ -170,27 +208,33 @@ std::string parent_directory() {
 bool remove_folder_tree(const std::string& path) {
     std::string folder = path;
     if (!tessel::ends_with(folder, "\\") && !tessel::ends_with(folder, "/")) folder += "\\";
-    return remove_contents(folder) && RemoveDirectoryA(folder.c_str()) != FALSE;
+    leftovers left;
+    return remove_contents(folder, left) && RemoveDirectoryA(folder.c_str()) != FALSE;
 }
 
 bool remove_working_folder(HANDLE hold) {
     tessel::unique_handle held(hold);
-    remove_contents(working_folder);
     BY_HANDLE_FILE_INFORMATION made;
     if (!GetFileInformationByHandle(held.get(), &made)) return false;
-    // The hold refuses deletion to everyone, this process included: the
-    // folder is opened again for it, and removed only if that is the same
-    // folder, whatever might have been put under its name meanwhile.
+    // What another program holds open is tried again, for about ten
+    // seconds in all, while the folder is still held in place.
+    leftovers left;
+    DWORD pause = first_pause;
+    for (DWORD waited = 0;; waited += pause, pause = std::min(pause * 2, longest_pause)) {
+        left = leftovers();
+        remove_contents(working_folder, left);
+        if (left.held.empty() || waited >= retry_time) break;
+        Sleep(pause);
+    }
     held.reset();
-    tessel::unique_handle folder(CreateFileA(working_folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                             nullptr));
-    BY_HANDLE_FILE_INFORMATION named;
-    FILE_DISPOSITION_INFO disposition;
-    disposition.DeleteFile = TRUE;
-    return folder.valid() && GetFileInformationByHandle(folder.get(), &named) && same_file(made, named) &&
-           SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    if (remove_folder_itself(made)) return true;
+    // Still held: the system removes it when it next starts, before anyone
+    // could hold it (Windows; on POSIX nothing is held against removal).
+    if (!left.held.empty()) {
+        for (const std::string& path : left.held) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(working_folder.substr(0, working_folder.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return false;
 }
 
 }  // namespace launcher

@@ -65,6 +65,7 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR path);
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time);
+void WINAPI Sleep(DWORD milliseconds);
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);

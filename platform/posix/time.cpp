@@ -1,11 +1,12 @@
 // GetLocalTime: the wall-clock time in the process's local time zone (TZ
-// and the system's zone information, as the C library reads them).
+// and the system's zone information, as the C library reads them); Sleep.
 // Differs from Windows: the zone is read through localtime_r, so a change
 // of zone while the process runs is seen only as far as the C library
 // notices it.
 
 #include "platform/win32.h"
 
+#include <cerrno>
 #include <ctime>
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time) {
@@ -22,4 +23,10 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time) {
     // A leap second (60) has no place in SYSTEMTIME.
     time->wSecond = static_cast<WORD>(local.tm_sec > 59 ? 59 : local.tm_sec);
     time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    timespec left{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }

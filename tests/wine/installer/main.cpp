@@ -86,11 +86,31 @@ void write_folder_security(const char* file) {
 
 }  // namespace
 
+// Starts a copy of the program that runs for seconds, and does not wait.
+void leave_holder(const char* seconds) {
+    char own[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, own, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    std::string command_line = std::string("\"") + own + "\" --hold " + seconds;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(own, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (__argc == 3 && std::string(__argv[1]) == "--hold") {
+        Sleep(DWORD(std::atoi(__argv[2])) * 1000);
+        return 0;
+    }
     if (const char* record = std::getenv("QV_TEST_RECORD")) write_record(record);
     if (std::getenv("QV_TEST_LEAVE_BEHIND") != nullptr) leave_behind();
     if (const char* names = std::getenv("QV_TEST_LOAD")) load_by_name(names);
     if (const char* file = std::getenv("QV_TEST_FOLDER_SECURITY")) write_folder_security(file);
+    if (const char* seconds = std::getenv("QV_TEST_HOLD")) leave_holder(seconds);
     if (const char* release = std::getenv("QV_TEST_RELEASE")) {
         // Bounded, so a failed test cannot leave it behind for long.
         const DWORD give_up = GetTickCount() + 60000;
