@@ -109,17 +109,12 @@ HANDLE make_folder_in(const std::string& base) {
     return INVALID_HANDLE_VALUE;
 }
 
-// What a removal left behind: read-only files and dot folders, which stay
-// on purpose, and what another program held open (a virus scanner does
-// for a while), which may go a moment later: files before their folders.
-struct leftovers {
-    bool kept = false;
-    std::vector<std::string> held;
-};
-
 // Deletes what folder (ending in a separator) holds, as far as it can;
-// false when it cannot be listed.
-bool remove_contents(const std::string& folder, leftovers& left) {
+// false when it cannot be listed. Read-only files and dot folders stay on
+// purpose; what another program holds open (a virus scanner does for a
+// while) may go a moment later, and is added to held, files before their
+// folders.
+bool remove_contents(const std::string& folder, std::vector<std::string>& held) {
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE) return false;
@@ -128,20 +123,14 @@ bool remove_contents(const std::string& folder, leftovers& left) {
         const std::string path = folder + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // Covers "." and "..", and keeps every other dot folder.
-            if (tessel::starts_with(name, ".")) {
-                left.kept = left.kept || (name != "." && name != "..");
-                continue;
-            }
+            if (tessel::starts_with(name, ".")) continue;
             // A link or junction is removed itself: what it leads to lies
             // outside the working folder and is not ours to delete.
-            const size_t held_before = left.held.size();
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) remove_contents(path + "\\", left);
-            if (!RemoveDirectoryA(path.c_str()) && left.held.size() > held_before) left.held.push_back(path);
-        } else if (!DeleteFileA(path.c_str())) {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                left.kept = true;
-            else
-                left.held.push_back(path);
+            const size_t held_before = held.size();
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) remove_contents(path + "\\", held);
+            if (!RemoveDirectoryA(path.c_str()) && held.size() > held_before) held.push_back(path);
+        } else if (!DeleteFileA(path.c_str()) && (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+            held.push_back(path);
         }
     } while (FindNextFileA(find, &entry));
     FindClose(find);
@@ -208,30 +197,30 @@ std::string parent_directory() {
 bool remove_folder_tree(const std::string& path) {
     std::string folder = path;
     if (!tessel::ends_with(folder, "\\") && !tessel::ends_with(folder, "/")) folder += "\\";
-    leftovers left;
-    return remove_contents(folder, left) && RemoveDirectoryA(folder.c_str()) != FALSE;
+    std::vector<std::string> held;
+    return remove_contents(folder, held) && RemoveDirectoryA(folder.c_str()) != FALSE;
 }
 
 bool remove_working_folder(HANDLE hold) {
-    tessel::unique_handle held(hold);
+    tessel::unique_handle holding(hold);
     BY_HANDLE_FILE_INFORMATION made;
-    if (!GetFileInformationByHandle(held.get(), &made)) return false;
+    if (!GetFileInformationByHandle(holding.get(), &made)) return false;
     // What another program holds open is tried again, for about ten
     // seconds in all, while the folder is still held in place.
-    leftovers left;
+    std::vector<std::string> held;
     DWORD pause = first_pause;
     for (DWORD waited = 0;; waited += pause, pause = std::min(pause * 2, longest_pause)) {
-        left = leftovers();
-        remove_contents(working_folder, left);
-        if (left.held.empty() || waited >= retry_time) break;
+        held.clear();
+        remove_contents(working_folder, held);
+        if (held.empty() || waited >= retry_time) break;
         Sleep(pause);
     }
-    held.reset();
+    holding.reset();
     if (remove_folder_itself(made)) return true;
     // Still held: the system removes it when it next starts, before anyone
     // could hold it (Windows; on POSIX nothing is held against removal).
-    if (!left.held.empty()) {
-        for (const std::string& path : left.held) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!held.empty()) {
+        for (const std::string& path : held) MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         MoveFileExA(working_folder.substr(0, working_folder.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return false;
