@@ -27,10 +27,11 @@ bool is_plain_file(HANDLE file) {
 
 }  // namespace
 
-HANDLE open_plain_file(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+HANDLE open_plain_file(const std::string& name, DWORD access, DWORD share, DWORD disposition,
+                       SECURITY_ATTRIBUTES* security) {
     // The checks read the file's attributes and owner.
-    HANDLE file = CreateFileA(name.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileA(name.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, security,
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return file;
     const DWORD opened = GetLastError();  // ERROR_ALREADY_EXISTS tells an existing file
     if (is_plain_file(file)) {

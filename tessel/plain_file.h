@@ -14,7 +14,8 @@ namespace tessel {
 // when it is a regular file (no folder, no link or other reparse point)
 // with one name, owned by the caller, the administrators or the system.
 // Otherwise INVALID_HANDLE_VALUE with ERROR_ACCESS_DENIED; a failed open
-// leaves the system's last error.
-HANDLE open_plain_file(const std::string& name, DWORD access, DWORD share, DWORD disposition);
+// leaves the system's last error. A file it creates gets security.
+HANDLE open_plain_file(const std::string& name, DWORD access, DWORD share, DWORD disposition,
+                       SECURITY_ATTRIBUTES* security = nullptr);
 
 }  // namespace tessel

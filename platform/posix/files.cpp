@@ -23,8 +23,9 @@
 // - MoveFileExA has nothing to schedule for a restart
 //   (MOVEFILE_DELAY_UNTIL_REBOOT: ERROR_NOT_SUPPORTED): an open file can be
 //   removed at once;
-// - security attributes are ignored (the file gets the umask's mode), and
-//   template files and overlapped I/O are refused;
+// - a new file's access list becomes its mode as a folder's does
+//   (internal/security.h, without execute permission); without one it gets
+//   the umask's mode; template files and overlapped I/O are refused;
 // - the read-only attribute is the absence of the owner's write bit; it is
 //   honoured for files only (a folder cannot be made read-only) and checked
 //   here, so root is refused too; other attributes (hidden, system ...) are
@@ -42,6 +43,7 @@
 #include "platform/posix/internal/fatal_signal.h"
 #include "platform/posix/internal/file_info.h"
 #include "platform/posix/internal/file_object.h"
+#include "platform/posix/internal/security.h"
 #include "platform/win32.h"
 
 #include <fcntl.h>
@@ -248,7 +250,7 @@ bool held_in_place(const char* path) {
 
 using qv_posix::file_object;
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                           DWORD flags, HANDLE template_file) {
     using namespace qv_posix;
     if ((access & ~supported_access) != 0 || access == 0 || (share & ~supported_share) != 0 ||
@@ -265,7 +267,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     const bool folders = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
     const int no_follow = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? O_NOFOLLOW : 0;
     const int mode_flags = (can_read && can_write ? O_RDWR : can_write ? O_WRONLY : O_RDONLY) | no_follow;
-    const mode_t create_mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    // An access list gives a new file its mode as it gives a folder one.
+    mode_t create_mode = 0666;
+    if (!folder_mode(security, create_mode)) return INVALID_HANDLE_VALUE;
+    create_mode &= (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     const bool opens_existing = disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS;
 
     int fd = -1;

@@ -21,9 +21,35 @@ const DWORD byte_order_mark_size = 3;
 // stuck or hostile.
 const DWORD default_lock_wait = 5000;
 
+// Lines may carry what a user typed behind /V, passwords too: a new log or
+// copy is for its account, the administrators and SYSTEM, besides what the
+// folder passes on to what is made in it (the user's own temporary folder
+// on Windows; nothing on POSIX, where /tmp is everyone's).
+class log_security {
+public:
+    log_security() {
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)",
+                                                                 SDDL_REVISION_1, &descriptor_, nullptr)) {
+            attributes_.nLength = sizeof(attributes_);
+            attributes_.lpSecurityDescriptor = descriptor_;
+            attributes_.bInheritHandle = FALSE;
+        }
+    }
+    ~log_security() { LocalFree(descriptor_); }
+    log_security(const log_security&) = delete;
+    log_security& operator=(const log_security&) = delete;
+
+    SECURITY_ATTRIBUTES* get() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_ = {};
+};
+
 // Read as well as written: a rotation copies the file through its handle.
 HANDLE open_for_append(const std::string& name, DWORD share) {
-    return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, share, OPEN_ALWAYS);
+    log_security security;
+    return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, share, OPEN_ALWAYS, security.get());
 }
 
 // The whole size, past 4 GiB too; false when it cannot be read.
@@ -136,7 +162,8 @@ void file::rotate() {
 // new file of ours; false when name exists or the copy fails (nothing of it
 // is left then).
 bool file::copy_to(const std::string& name) {
-    HANDLE copy = open_plain_file(name, GENERIC_WRITE, 0, CREATE_NEW);
+    log_security security;
+    HANDLE copy = open_plain_file(name, GENERIC_WRITE, 0, CREATE_NEW, security.get());
     if (copy == INVALID_HANDLE_VALUE) return false;
     std::vector<char> block(64 * 1024);
     bool copied = SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;

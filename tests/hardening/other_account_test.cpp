@@ -106,6 +106,13 @@ TEST_F(other_account, log_names_made_in_advance_are_not_written_through) {
         expect_installed(run(tmp, e2e::run_options("/s /v\"PASSWORD=secret\"")));
         EXPECT_EQ(qv_test::read_file(tmp + "/Reader.log.txt"), "");
     }
+    {
+        SCOPED_TRACE("the log root makes, in a folder everyone shares");
+        const std::string tmp = shared_folder();
+        expect_installed(run(tmp, e2e::run_options("/s /v\"PASSWORD=secret\"")));
+        EXPECT_NE(qv_test::read_file(tmp + "/Reader.log.txt").find("PASSWORD=secret"), std::string::npos);
+        EXPECT_FALSE(as_other_account([&] { return access((tmp + "/Reader.log.txt").c_str(), R_OK) == 0; }));
+    }
 }
 
 TEST_F(other_account, working_folder_names_made_in_advance_are_left_alone) {
