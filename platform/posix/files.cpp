@@ -214,15 +214,6 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     }
 }
 
-// Whether another account could rename or remove what status describes, or
-// change what lies in it: a folder or link that is not root's or the
-// caller's, or a folder others may write without the sticky bit.
-bool open_to_others(const struct stat& status) {
-    if (status.st_uid != 0 && status.st_uid != geteuid()) return true;
-    return S_ISDIR(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
-           (status.st_mode & S_ISVTX) == 0;
-}
-
 // Whether no other account can move the folder at path away: every name
 // on the way to it, links included, and every folder on its real path are
 // root's or the caller's and closed to others.

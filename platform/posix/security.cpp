@@ -150,6 +150,12 @@ bool same_sid(const void* sid, WELL_KNOWN_SID_TYPE type) {
 
 }  // namespace
 
+bool open_to_others(const struct stat& status) {
+    if (status.st_uid != 0 && status.st_uid != geteuid()) return true;
+    return S_ISDIR(status.st_mode) && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+           (status.st_mode & S_ISVTX) == 0;
+}
+
 bool folder_mode(const SECURITY_ATTRIBUTES* security, mode_t& mode) {
     mode = 0777;
     if (security == nullptr || security->lpSecurityDescriptor == nullptr) return true;

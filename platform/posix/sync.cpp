@@ -39,6 +39,7 @@
 
 #include "platform/posix/internal/errno_map.h"
 #include "platform/posix/internal/kernel_object.h"
+#include "platform/posix/internal/security.h"
 #include "platform/win32.h"
 
 #include <fcntl.h>
@@ -133,8 +134,6 @@ std::string mutex_folder() {
     return variable != nullptr && *variable != '\0' ? variable : "/tmp/.qv-mutex";
 }
 
-bool owned_by_root_or_us(const struct stat& info) { return info.st_uid == 0 || info.st_uid == geteuid(); }
-
 // The folder, opened to hold it by handle; -1 with the last error set. One
 // that another account could swap names in is refused: it must be a real
 // folder of root or ours, sticky when others may write it.
@@ -152,8 +151,7 @@ int open_mutex_folder() {
         if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) SetLastError(ERROR_ACCESS_DENIED);
         return -1;
     }
-    if (fstat(fd, &info) != 0 || !owned_by_root_or_us(info) ||
-        ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)) {
+    if (fstat(fd, &info) != 0 || open_to_others(info)) {
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return -1;
@@ -241,7 +239,7 @@ int open_lock_file(int folder, const std::string& name, bool& ours) {
         return -1;
     }
     if (created) fchmod(fd, 0666);  // whatever the umask: every user shares the name
-    ours = owned_by_root_or_us(info);
+    ours = !open_to_others(info);
     return fd;
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/posix/types.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace qv_posix {
@@ -32,5 +33,10 @@ const DWORD access_list_tag = 0x4c434151;
 // everyone and the users, none for the group. False with the last error set
 // for a descriptor the layer did not make.
 bool folder_mode(const SECURITY_ATTRIBUTES* security, mode_t& mode);
+
+// Whether another account could rename, remove or change what status
+// describes, or change what lies in it: anything that is not root's or the
+// caller's, or a folder others may write without the sticky bit.
+bool open_to_others(const struct stat& status);
 
 }  // namespace qv_posix
