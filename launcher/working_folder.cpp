@@ -10,6 +10,7 @@
 #include "launcher/run_state.h"
 #include "tessel/format.h"
 #include "tessel/handle.h"
+#include "tessel/security_attributes.h"
 #include "tessel/text.h"
 
 #include <algorithm>
@@ -46,19 +47,8 @@ bool runs_as_administrator() {
 }
 
 bool create_private_folder(const std::string& path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const char* const text = runs_as_administrator() ? for_administrators : for_administrators_and_owner;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &descriptor, nullptr))
-        return false;
-    SECURITY_ATTRIBUTES attributes;
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor;
-    attributes.bInheritHandle = FALSE;
-    const BOOL created = CreateDirectoryA(path.c_str(), &attributes);
-    const DWORD error = GetLastError();
-    LocalFree(descriptor);
-    SetLastError(error);
-    return created != FALSE;
+    tessel::security_attributes access(runs_as_administrator() ? for_administrators : for_administrators_and_owner);
+    return access.get() != nullptr && CreateDirectoryA(path.c_str(), access.get()) != FALSE;
 }
 
 // A handle that keeps the folder at path from being renamed or removed

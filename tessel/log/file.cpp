@@ -7,6 +7,7 @@
 #include "tessel/log/errors.h"
 #include "tessel/plain_file.h"
 #include "tessel/scope.h"
+#include "tessel/security_attributes.h"
 #include "tessel/text.h"
 
 #include <vector>
@@ -25,31 +26,12 @@ const DWORD default_lock_wait = 5000;
 // copy is for its account, the administrators and SYSTEM, besides what the
 // folder passes on to what is made in it (the user's own temporary folder
 // on Windows; nothing on POSIX, where /tmp is everyone's).
-class log_security {
-public:
-    log_security() {
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)",
-                                                                 SDDL_REVISION_1, &descriptor_, nullptr)) {
-            attributes_.nLength = sizeof(attributes_);
-            attributes_.lpSecurityDescriptor = descriptor_;
-            attributes_.bInheritHandle = FALSE;
-        }
-    }
-    ~log_security() { LocalFree(descriptor_); }
-    log_security(const log_security&) = delete;
-    log_security& operator=(const log_security&) = delete;
-
-    SECURITY_ATTRIBUTES* get() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-    SECURITY_ATTRIBUTES attributes_ = {};
-};
+const char* const log_access = "D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
 
 // Read as well as written: a rotation copies the file through its handle.
 HANDLE open_for_append(const std::string& name, DWORD share) {
-    log_security security;
-    return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, share, OPEN_ALWAYS, security.get());
+    security_attributes access(log_access);
+    return open_plain_file(name, GENERIC_READ | GENERIC_WRITE, share, OPEN_ALWAYS, access.get());
 }
 
 // The whole size, past 4 GiB too; false when it cannot be read.
@@ -162,8 +144,8 @@ void file::rotate() {
 // new file of ours; false when name exists or the copy fails (nothing of it
 // is left then).
 bool file::copy_to(const std::string& name) {
-    log_security security;
-    HANDLE copy = open_plain_file(name, GENERIC_WRITE, 0, CREATE_NEW, security.get());
+    security_attributes access(log_access);
+    HANDLE copy = open_plain_file(name, GENERIC_WRITE, 0, CREATE_NEW, access.get());
     if (copy == INVALID_HANDLE_VALUE) return false;
     std::vector<char> block(64 * 1024);
     bool copied = SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
