@@ -7,6 +7,7 @@
 #include "launcher/working_folder.h"
 
 #include "launcher/message.h"
+#include "launcher/narrow_path.h"
 #include "launcher/run_state.h"
 #include "tessel/format.h"
 #include "tessel/handle.h"
@@ -31,6 +32,11 @@ const char* const for_administrators_and_owner = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;
 
 // Names tried in one second: "QV" + seconds, then with "_1" ... behind it.
 const unsigned names_per_second = 100;
+
+// Characters below MAX_PATH that the temporary directory leaves for the
+// working folder ("QV", the seconds, "_99" and a backslash) and the names
+// extracted into it; a longer path is taken in its short form.
+const size_t working_room = 64;
 
 // What another program holds open at the clean-up is tried again after
 // these pauses, doubling, for so long in all.
@@ -152,19 +158,38 @@ std::string system_temp_directory() {
     return std::string(windows, length) + "\\Temp\\";
 }
 
+// Where the system's temporary directory has no narrow form, the box says
+// why, with the path as the code page shows it.
+void report_missing_temp_directory(DWORD error) {
+    std::string text = "Unable to get Temporary Directory";
+    char shown[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, shown);
+    if (error == ERROR_NO_UNICODE_TRANSLATION && length > 0 && length < MAX_PATH)
+        text += "\r\n" + std::string(shown, length) +
+                "\r\nThe system's code page cannot spell this path, and it has no short name.";
+    show_message("GetTempPath failed", text.c_str());
+}
+
 }  // namespace
 
 std::string temp_directory() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetTempPathA(MAX_PATH, buffer);
-    // A longer path reports the size it needs and leaves the buffer unfilled.
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    return std::string(buffer, length);
+    const DWORD narrow_size = GetTempPathA(0, nullptr);
+    const DWORD wide_size = GetTempPathW(0, nullptr);
+    if (narrow_size == 0 || wide_size == 0) return std::string();
+    std::string narrow(narrow_size, '\0');
+    std::wstring wide(wide_size, L'\0');
+    const DWORD narrow_length = GetTempPathA(narrow_size, &narrow[0]);
+    const DWORD wide_length = GetTempPathW(wide_size, &wide[0]);
+    if (narrow_length == 0 || narrow_length >= narrow_size || wide_length == 0 || wide_length >= wide_size)
+        return std::string();
+    narrow.resize(narrow_length);
+    wide.resize(wide_length);
+    return narrow_path(narrow, wide, working_room);
 }
 
 HANDLE prepare_working_folder() {
     const std::string temp = temp_directory();
-    if (temp.empty()) show_message("GetTempPath failed", "Unable to get Temporary Directory");
+    if (temp.empty()) report_missing_temp_directory(GetLastError());
     // A temporary directory that takes no folder of ours falls back as one
     // the system does not report: to the system's own, then to C:\Temp.
     for (const std::string& base : {temp, system_temp_directory(), std::string("C:\\Temp\\")}) {

@@ -9,8 +9,10 @@
 
 namespace launcher {
 
-// The system's temporary directory, ending in a backslash; empty when the
-// system reports none or a path that does not fit MAX_PATH.
+// The system's temporary directory, ending in a backslash, in a narrow form
+// (narrow_path) that leaves room for the working folder where it can; empty
+// when the system reports none or it has no narrow form that fits MAX_PATH,
+// with the last error of narrow_path.
 std::string temp_directory();
 
 // Sets working_folder to a folder made for this run alone below the

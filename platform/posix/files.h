@@ -114,6 +114,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR name);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR name);
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
+DWORD WINAPI GetShortPathNameW(LPCWSTR long_path, LPWSTR buffer, DWORD size);
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindClose(HANDLE find);

@@ -1,8 +1,11 @@
 // Folders: CreateDirectoryA, RemoveDirectoryA, SetCurrentDirectoryA,
-// GetCurrentDirectoryA, GetTempPathA, FindFirstFileA / FindNextFileA /
-// FindClose. Differs from Windows:
+// GetCurrentDirectoryA, GetTempPathA / GetTempPathW, GetShortPathNameW,
+// FindFirstFileA / FindNextFileA / FindClose. Differs from Windows:
 // - GetTempPathA takes TMPDIR (else /tmp) and reports it as a Z: path; it
-//   does not check that the folder exists, as Windows does not.
+//   does not check that the folder exists, as Windows does not. Names here
+//   are bytes: GetTempPathW is that path read in the ANSI code page.
+// - There are no short (8.3) names: GetShortPathNameW gives an existing
+//   path back as it was given, as Windows does on a volume without them.
 // - RemoveDirectoryA refuses the process's current directory with
 //   ERROR_SHARING_VIOLATION, as Windows does for a folder in use; other
 //   processes' use is not seen.
@@ -38,6 +41,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -211,6 +215,36 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
     std::string dos = qv_posix::to_dos_path(path);
     if (dos.back() != '\\') dos += '\\';
     return qv_posix::copy_path_out(dos, size, buffer);
+}
+
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
+    const DWORD needed = GetTempPathA(0, nullptr);
+    if (needed == 0) return 0;
+    std::string narrow(needed, '\0');
+    const DWORD length = GetTempPathA(needed, &narrow[0]);
+    if (length == 0 || length >= needed) return 0;
+    const int wide_length = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(length), nullptr, 0);
+    if (wide_length <= 0) return 0;
+    if (buffer == nullptr || static_cast<DWORD>(wide_length) + 1 > size) return static_cast<DWORD>(wide_length) + 1;
+    MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(length), buffer, wide_length);
+    buffer[wide_length] = L'\0';
+    return static_cast<DWORD>(wide_length);
+}
+
+DWORD WINAPI GetShortPathNameW(LPCWSTR long_path, LPWSTR buffer, DWORD size) {
+    if (long_path == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t length = std::wcslen(long_path);
+    std::string narrow(length * 4 + 1, '\0');
+    if (length > 0 && WideCharToMultiByte(CP_ACP, 0, long_path, static_cast<int>(length), &narrow[0],
+                                          static_cast<int>(narrow.size()), nullptr, nullptr) == 0)
+        return 0;
+    if (GetFileAttributesA(narrow.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+    if (buffer == nullptr || length + 1 > size) return static_cast<DWORD>(length + 1);
+    std::wmemcpy(buffer, long_path, length + 1);
+    return static_cast<DWORD>(length);
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {

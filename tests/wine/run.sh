@@ -104,7 +104,7 @@ printf 'Q' | dd of="$packages/broken.exe" bs=1 seek="$offset" conv=notrunc statu
 # The cases, in this order: the run log's check reads what the package runs
 # before it appended.
 for part in executables unit_tests packages random_runs language release_flow run_log crash_dump package_tool planted_dlls \
-        held_names held_files; do
+        held_names held_files code_page; do
     # shellcheck source=/dev/null
     source "tests/wine/cases/$part.sh"
 done

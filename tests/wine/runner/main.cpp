@@ -7,6 +7,8 @@
 //     not empty, one blank and the file's bytes unchanged. RESULT_FILE
 //     receives "temp=" and the system's temporary directory, then "exit=N",
 //     or "error=CODE" when the program could not be started or waited for.
+//     PROGRAM may have any name: it is taken from the wide command line.
+//     When QV_WINE_TEMP is set, the program's TMP and TEMP are that folder.
 //
 //   qv_wine_runner --string MODULE ID RESULT_FILE
 //     Writes string ID of MODULE's string table, read by the system's
@@ -29,20 +31,42 @@
 
 namespace {
 
-int run(const char* program, const char* arguments_file, const char* result_file) {
+// The first argument as the system has it, whatever the code page can spell.
+std::wstring program_argument() {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::wstring program = arguments != nullptr && count > 1 ? arguments[1] : L"";
+    LocalFree(arguments);
+    return program;
+}
+
+std::wstring widened(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                           static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return wide;
+}
+
+int run(const char* arguments_file, const char* result_file) {
     std::ifstream in(arguments_file, std::ios::binary);
     const std::string arguments((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string command_line = std::string("\"") + program + "\"";
-    if (!arguments.empty()) command_line += " " + arguments;
+    const std::wstring program = program_argument();
+    std::wstring command_line = L"\"" + program + L"\"";
+    if (!arguments.empty()) command_line += L" " + widened(arguments);
+    if (const wchar_t* temp = _wgetenv(L"QV_WINE_TEMP")) {
+        SetEnvironmentVariableW(L"TMP", temp);
+        SetEnvironmentVariableW(L"TEMP", temp);
+    }
 
     std::ofstream result(result_file, std::ios::binary);
     char temp[MAX_PATH + 1] = "";
     const DWORD temp_length = GetTempPathA(sizeof(temp), temp);
     result << "temp=" << (temp_length < sizeof(temp) ? temp : "") << "\n";
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
         result << "error=" << GetLastError() << "\n";
         return 2;
@@ -105,6 +129,6 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--string") == 0) return write_string(argv[2], argv[3], argv[4]);
     if (argc == 4 && std::strcmp(argv[1], "--manifest") == 0) return write_manifest(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "--move") == 0) return move(argv[2], argv[3], argv[4]);
-    if (argc == 4) return run(argv[1], argv[2], argv[3]);
+    if (argc == 4) return run(argv[2], argv[3]);
     return 2;
 }
