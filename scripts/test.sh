@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the native tests; the
 # same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (QV_SKIP_SANITIZERS=1 skips them); each fuzz target for QV_FUZZ_RUNS inputs
-# from a fixed seed (default 300000; QV_SKIP_FUZZ=1 skips them); then the
-# Windows build under Wine
-# (QV_SKIP_WINE=1 skips the Windows part).
+# (QV_SKIP_SANITIZERS=1 skips them); each fuzz target for 300,000 inputs
+# from a fixed seed (scripts/fuzz.sh; QV_SKIP_FUZZ=1 skips them); then the
+# Windows build under Wine (QV_SKIP_WINE=1 skips the Windows part).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,39 +44,7 @@ if [ "${QV_SKIP_SANITIZERS:-0}" != 1 ]; then
 fi
 
 if [ "${QV_SKIP_FUZZ:-0}" != 1 ]; then
-    CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=ON \
-        -DQV_FUZZ=ON -DQV_TESTS=OFF >/dev/null
-    targets=$(cd fuzz && ls -- *_fuzzer.cpp | sed 's/\.cpp$//')
-    # shellcheck disable=SC2086
-    cmake --build build-fuzz -j"$jobs" --target $targets
-    # The targets write many small files: a memory-backed folder when there is one.
-    fuzz_tmp=$(mktemp -d -p /dev/shm qv-fuzz.XXXXXX 2>/dev/null || mktemp -d)
-    # A terminated script runs this at once, while its foreground command
-    # still runs: the fuzzer is ended first, or its files vanish under it.
-    fuzz_pid=
-    trap '[ -z "$fuzz_pid" ] || { kill "$fuzz_pid"; wait "$fuzz_pid" || true; } 2>/dev/null; rm -rf "$fuzz_tmp"' EXIT
-    for target in $targets; do
-        # A fixed seed and a count of inputs, not a time: every machine runs
-        # the same inputs, so a finding reproduces. New inputs go to the build
-        # tree's corpus; the seeds stay as they are.
-        mkdir -p "build-fuzz/corpus/$target" build-fuzz/artifacts
-        dictionary=()
-        [ -f "fuzz/$target.dict" ] && dictionary=("-dict=fuzz/$target.dict")
-        echo "test: fuzzing $target for ${QV_FUZZ_RUNS:-300000} inputs" >&2
-        TMPDIR="$fuzz_tmp" "build-fuzz/fuzz/$target" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
-            "${dictionary[@]}" -seed="${QV_FUZZ_SEED:-1}" -runs="${QV_FUZZ_RUNS:-300000}" -timeout=10 -rss_limit_mb=2048 \
-            -artifact_prefix="build-fuzz/artifacts/$target-" -print_final_stats=1 > "build-fuzz/$target.log" 2>&1 &
-        fuzz_pid=$!
-        status=0
-        wait "$fuzz_pid" || status=$?
-        fuzz_pid=
-        if [ "$status" -ne 0 ]; then
-            tail -n 60 "build-fuzz/$target.log" >&2
-            echo "test: $target failed; the input is in build-fuzz/artifacts/" >&2
-            exit 1
-        fi
-        grep -E '^(stat::number_of_executed_units|Done)' "build-fuzz/$target.log" >&2 || true
-    done
+    bash scripts/fuzz.sh
 fi
 
 if [ "${QV_SKIP_WINE:-0}" != 1 ]; then
