@@ -5,6 +5,7 @@
 #include "launcher/working_folder.h"
 #include "platform/win32.h"
 #include "tessel/handle.h"
+#include "tests/support/ansi_code_page.h"
 #include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <regex>
 #include <set>
 
 namespace {
@@ -148,6 +150,23 @@ TEST_F(working_folder, falls_back_to_c_temp_with_a_message_unless_silent) {
     hold.reset(launcher::prepare_working_folder());
     EXPECT_TRUE(hold.valid());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// A name the code page cannot read (a lead byte without its trail) has no
+// narrow form, and here no short one: the box names the path and why.
+TEST_F(working_folder, a_temp_path_without_a_narrow_form_is_named_and_passed_over) {
+    ansi_code_page japanese("932");
+    ASSERT_TRUE(japanese.in_effect());
+    qv_test::scoped_environment tmpdir("TMPDIR", folder / "a\x81 b");
+    qv_test::scoped_environment drive("QV_DRIVE_C", folder.path());
+    testing::internal::CaptureStderr();
+    tessel::unique_handle hold(launcher::prepare_working_folder());
+    EXPECT_TRUE(hold.valid());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "MessageBoxA caption=\"GetTempPath failed\" text=\"Unable to get Temporary Directory\\r\\nZ:" +
+                  std::regex_replace(folder.path(), std::regex("/"), "\\\\") +
+                  "\\\\a\x81 b\\\\\\r\\nThe system's code page cannot spell this path, and it has no short name.\"\n");
+    EXPECT_EQ(launcher::parent_directory(), "C:\\Temp");
 }
 
 TEST_F(working_folder, fails_when_the_folder_cannot_be_made_current) {
