@@ -137,7 +137,7 @@ TEST_F(QvpackTest, ALauncherImageHoldingTheMarkerTextIsNotTakenForAPackage) {
     std::string reason;
     EXPECT_EQ(qvpack::verify(path("second.exe"), reason), 0) << reason;
     EXPECT_EQ(extract(path("second.exe")), "");
-    EXPECT_EQ(launcher::value_table.at("parameters"), "/q");
+    EXPECT_EQ(value_table.at("parameters"), "/q");
 
     // Rebuilt onto itself: the input is read before the output replaces it.
     plan.stub_path = path("second.exe");
