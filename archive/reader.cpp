@@ -82,12 +82,13 @@ void extract_archive(HANDLE package, const std::string& path, extraction& run) {
         show_file_error(run.silent, "Failed to open archive!", path);
         return;
     }
-    if (!find_tail(package)) {
+    handle_source file(package);
+    if (!find_tail(file)) {
         show_file_error(run.silent, "Failed to initialize archive!", path);
         return;
     }
     extracting_walk observer(run);
-    walk_archive(package, observer);
+    walk_archive(file, observer);
 }
 
 }  // namespace archive

@@ -138,7 +138,8 @@ TEST_F(ReaderTest, TailSearchMatchesTheSlidingWindow) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         uint32_t end = 0;
-        const bool found = archive::find_tail(file, &end);
+        archive::handle_source source(file);
+        const bool found = archive::find_tail(source, &end);
         const int64_t expected = reference(bytes);
         EXPECT_EQ(found, expected >= 0) << bytes.size();
         if (found) {
@@ -349,18 +350,19 @@ TEST_F(ReaderTest, ReadRecordLeavesThePositionAtThePayload) {
     build([](package_writer& w) { w.add_value("name", "text"); });
     HANDLE file = CreateFileA(qv_posix::to_dos_path(package()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_TRUE(archive::find_tail(file));
+    archive::handle_source source(file);
+    ASSERT_TRUE(archive::find_tail(source));
     archive::payload_buffer payload;
     archive::record_info info;
     const char* expected[] = {"chunked-installer-tail", "value", "name", "text", "stub", "stub", "Reader.exe"};
     for (const char* text : expected) {
-        ASSERT_EQ(archive::read_checked_record(file, payload, info), archive::record_status::ok);
+        ASSERT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::ok);
         EXPECT_EQ(payload, text);
     }
-    ASSERT_EQ(archive::read_checked_record(file, payload, info), archive::record_status::ok);
+    ASSERT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::ok);
     EXPECT_EQ(std::string_view(payload), image());
     EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 0u);
-    EXPECT_EQ(archive::read_checked_record(file, payload, info), archive::record_status::failed);  // nothing before the start
+    EXPECT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::failed);  // nothing before the start
     CloseHandle(file);
 }
 
