@@ -1,5 +1,5 @@
-// The tail search and the record walk, over the system's 32-bit file
-// pointer: every move is relative to the current position.
+// The tail search and the record walk, over a 32-bit file pointer: every
+// move is relative to the current position.
 
 #include "archive/walk.h"
 
@@ -15,18 +15,18 @@
 namespace archive {
 namespace {
 
-bool move(HANDLE file, LONG distance, DWORD* position = nullptr) {
-    const DWORD result = SetFilePointer(file, distance, nullptr, FILE_CURRENT);
+bool move(byte_source& file, LONG distance, DWORD* position = nullptr) {
+    const DWORD result = file.move(distance, FILE_CURRENT);
     if (position != nullptr) *position = result;
     return result != INVALID_SET_FILE_POINTER;
 }
 
 // Moves between two known positions (at most a block apart).
-bool move_to(HANDLE file, DWORD from, DWORD to) { return move(file, LONG(int64_t(to) - int64_t(from))); }
+bool move_to(byte_source& file, DWORD from, DWORD to) { return move(file, LONG(int64_t(to) - int64_t(from))); }
 
-bool read_exactly_asked(HANDLE file, void* buffer, DWORD size) {
+bool read_exactly_asked(byte_source& file, void* buffer, DWORD size) {
     DWORD done = 0;
-    return ReadFile(file, buffer, size, &done, nullptr) != FALSE;  // a short read shows up in the digest
+    return file.read(buffer, size, done);  // a short read shows up in the digest
 }
 
 // Gives a buffer's memory back (an assignment would keep it).
@@ -38,10 +38,10 @@ const DWORD search_block = 64 * 1024;
 
 }  // namespace
 
-bool find_tail(HANDLE file, uint32_t* tail_end) {
+bool find_tail(byte_source& file, uint32_t* tail_end) {
     // Should the end not be reachable, the position stays at 0 and the step
     // back fails.
-    SetFilePointer(file, 0, nullptr, FILE_END);
+    file.move(0, FILE_END);
     DWORD position = 0;
     if (!move(file, -LONG(first_marker_offset), &position) || position < first_marker_offset) return false;
 
@@ -58,11 +58,11 @@ bool find_tail(HANDLE file, uint32_t* tail_end) {
         // match the marker.
         block.assign(size + carry.size(), '\0');
         DWORD done = 0;
-        if (move_to(file, position, low) && ReadFile(file, block.data(), size, &done, nullptr)) {
+        if (move_to(file, position, low) && file.read(block.data(), size, done)) {
             position = low + done;
         } else {
             done = 0;
-            position = SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+            position = file.move(0, FILE_CURRENT);
         }
         if (done < size) std::fill(block.begin() + done, block.begin() + size, '\0');
         std::copy(carry.begin(), carry.end(), block.begin() + size);
@@ -85,7 +85,7 @@ bool find_tail(HANDLE file, uint32_t* tail_end) {
     return false;
 }
 
-record_status read_checked_record(HANDLE file, payload_buffer& payload, record_info& info) {
+record_status read_checked_record(byte_source& file, payload_buffer& payload, record_info& info) {
     unsigned char stored[digest_bytes] = {};
     unsigned char length_bytes[length_size] = {};
     if (!move(file, -LONG(digest_bytes)) || !read_exactly_asked(file, stored, DWORD(digest_bytes)))
@@ -113,7 +113,7 @@ namespace {
 
 class walker {
 public:
-    walker(HANDLE file, walk_observer& observer, const walk_options& options)
+    walker(byte_source& file, walk_observer& observer, const walk_options& options)
         : file_(file), observer_(observer), options_(options) {}
 
     walk_result run() {
@@ -197,7 +197,7 @@ private:
         return true;
     }
 
-    HANDLE file_;
+    byte_source& file_;
     walk_observer& observer_;
     walk_options options_;
     walk_result result_;
@@ -205,7 +205,7 @@ private:
 
 }  // namespace
 
-walk_result walk_archive(HANDLE file, walk_observer& observer, const walk_options& options) {
+walk_result walk_archive(byte_source& file, walk_observer& observer, const walk_options& options) {
     return walker(file, observer, options).run();
 }
 

@@ -13,13 +13,40 @@
 
 namespace archive {
 
+// What the walk reads: a file with the system's 32-bit file pointer, moved
+// and read as SetFilePointer and ReadFile do. The launcher reads its own
+// file through its handle; the package tool reads files of its host.
+class byte_source {
+public:
+    virtual ~byte_source() = default;
+    // As SetFilePointer(file, distance, nullptr, method): the new position,
+    // or INVALID_SET_FILE_POINTER.
+    virtual DWORD move(LONG distance, DWORD method) = 0;
+    // As ReadFile: false when the read failed; done receives the count
+    // read, less than size at the end of the file.
+    virtual bool read(void* buffer, DWORD size, DWORD& done) = 0;
+};
+
+// A file the system opened.
+class handle_source : public byte_source {
+public:
+    explicit handle_source(HANDLE file) : file_(file) {}
+    DWORD move(LONG distance, DWORD method) override { return SetFilePointer(file_, distance, nullptr, method); }
+    bool read(void* buffer, DWORD size, DWORD& done) override {
+        return ReadFile(file_, buffer, size, &done, nullptr) != FALSE;
+    }
+
+private:
+    HANDLE file_;
+};
+
 // Moves to the end of the tail record: finds the marker nearest the end of
 // the file (the last byte is never part of a window; no window starts
 // before offset 23) and steps over the length and digest behind it.
 // Returns false when there is no marker; the last error is then whatever
 // the moves and reads left. tail_end receives the position of the tail
 // record's end.
-bool find_tail(HANDLE file, uint32_t* tail_end = nullptr);
+bool find_tail(byte_source& file, uint32_t* tail_end = nullptr);
 
 enum class record_status { ok, failed, mismatch };
 
@@ -33,7 +60,7 @@ struct record_info {
 // checks its digest. On ok the position is at the start of the payload;
 // on mismatch at the start of the length field; on failed (a move or read
 // failed, or a length no record can have) it is unspecified.
-record_status read_checked_record(HANDLE file, payload_buffer& payload, record_info& info);
+record_status read_checked_record(byte_source& file, payload_buffer& payload, record_info& info);
 
 enum class walk_end {
     stub,       // reached the stub group: the normal end
@@ -74,6 +101,6 @@ public:
 
 // Walks from the current position (the end of the tail record) until the
 // stub group or the first failure.
-walk_result walk_archive(HANDLE file, walk_observer& observer, const walk_options& options = walk_options());
+walk_result walk_archive(byte_source& file, walk_observer& observer, const walk_options& options = walk_options());
 
 }  // namespace archive

@@ -6,11 +6,6 @@
 #include "archive/digest.h"
 #include "archive/layout.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace archive {
 namespace {
 
@@ -19,48 +14,9 @@ namespace {
 // free memory is handed back to a hypervisor.
 const size_t block_size = 64 * 1024;
 
-std::string system_text() { return std::strerror(errno); }
-
-class input_file {
-public:
-    explicit input_file(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
-        if (file_ == nullptr) throw package_error("cannot read " + path + ": " + system_text());
-        struct stat status;
-        if (fstat(fileno(file_), &status) == 0 && S_ISDIR(status.st_mode)) {
-            std::fclose(file_);
-            throw package_error("cannot read " + path + ": it is a folder");
-        }
-        if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode)) size_ = uint64_t(status.st_size);
-    }
-    ~input_file() { std::fclose(file_); }
-    input_file(const input_file&) = delete;
-    input_file& operator=(const input_file&) = delete;
-
-    std::optional<uint64_t> size() const { return size_; }
-
-    size_t read(char* buffer, size_t size) {
-        const size_t count = std::fread(buffer, 1, size, file_);
-        if (count < size && std::ferror(file_)) throw package_error("cannot read " + path_ + ": " + system_text());
-        return count;
-    }
-
-private:
-    std::string path_;
-    std::FILE* file_;
-    std::optional<uint64_t> size_;
-};
-
 }  // namespace
 
-package_writer::package_writer(const std::string& path) : path_(path), buffer_(block_size) {
-    file_ = std::fopen(path.c_str(), "wb");
-    if (file_ == nullptr) throw package_error("cannot create " + path + ": " + system_text());
-    std::setvbuf(file_, nullptr, _IOFBF, block_size);
-}
-
-package_writer::~package_writer() {
-    if (file_ != nullptr) std::fclose(file_);
-}
+package_writer::package_writer(const std::string& path) : out_(path), buffer_(block_size) {}
 
 void package_writer::on_progress(void (*callback)(uint64_t, void*), void* context) {
     progress_ = callback;
@@ -82,8 +38,7 @@ void package_writer::check_package_size(uint64_t more) const {
 
 void package_writer::put(const void* data, size_t size) {
     check_package_size(size);
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size)
-        throw package_error("cannot write " + path_ + ": " + system_text());
+    if (size != 0) out_.write(static_cast<const char*>(data), size);
     size_ += size;
 }
 
@@ -118,7 +73,7 @@ void package_writer::record_from_memory(const std::string& payload, record_role 
 
 void package_writer::record_from_file(const std::string& path, std::optional<uint64_t> length, record_role role,
                                       const std::optional<std::string>& stored_digest) {
-    input_file input(path);
+    host_input input(path);
     const std::optional<uint64_t> expected = length ? length : input.size();
     const auto too_long = [&](uint64_t size) {
         return package_error(std::string(role_name(role)) + " " + path + ": " + std::to_string(size) + " bytes do not fit a record (at most " +
@@ -237,7 +192,7 @@ void package_writer::add_trailing(const std::string& bytes) {
 
 void package_writer::add_trailing_file(const std::string& path) {
     expect(state::tail, "trailing bytes");
-    input_file input(path);
+    host_input input(path);
     if (input.size()) check_package_size(*input.size());
     for (;;) {
         const size_t count = input.read(buffer_.data(), buffer_.size());
@@ -246,12 +201,10 @@ void package_writer::add_trailing_file(const std::string& path) {
     }
 }
 
-void package_writer::close() {
-    if (file_ == nullptr) return;
-    std::FILE* file = file_;
-    file_ = nullptr;
+void package_writer::close(const std::function<void(const std::string& written)>& check) {
+    if (state_ == state::closed) return;
     state_ = state::closed;
-    if (std::fclose(file) != 0) throw package_error("cannot write " + path_ + ": " + system_text());
+    out_.place(check);
 }
 
 }  // namespace archive

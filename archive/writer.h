@@ -3,11 +3,11 @@
 // package tool and by tests that build packages in-process.
 #pragma once
 
+#include "archive/host_file.h"
 #include "archive/layout.h"
 #include "tessel/exception.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,9 +36,10 @@ struct group_layout;
 
 class package_writer {
 public:
-    // Creates (or replaces) the package file at a path of the host system.
+    // Writes the package file at a path of the host system, which close
+    // creates or replaces: until then, and when writing fails, nothing is
+    // left there (host_output).
     explicit package_writer(const std::string& path);
-    ~package_writer();
     package_writer(const package_writer&) = delete;
     package_writer& operator=(const package_writer&) = delete;
 
@@ -66,8 +67,9 @@ public:
     void add_trailing(const std::string& bytes);
     void add_trailing_file(const std::string& path);
 
-    // Flushes and closes the file; the writer cannot be used afterwards.
-    void close();
+    // Puts the package in place, once check (when given) has read it
+    // whole under its temporary name; the writer cannot be used afterwards.
+    void close(const std::function<void(const std::string& written)>& check = nullptr);
 
     // One record with any payload: for groups the format does not know.
     void add_record(const std::string& payload, record_role role = record_role::other);
@@ -96,8 +98,7 @@ private:
                        const std::optional<std::string>& stored_digest);
     void check_package_size(uint64_t more) const;
 
-    std::string path_;
-    std::FILE* file_ = nullptr;
+    host_output out_;
     std::vector<char> buffer_;
     state state_ = state::empty;
     uint64_t size_ = 0;

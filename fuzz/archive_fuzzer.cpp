@@ -16,8 +16,7 @@
 #include "archive/layout.h"
 #include "archive/reader.h"
 #include "fuzz/fuzz_support.h"
-#include "launcher/run_state.h"
-#include "tests/support/run_state_reset.h"
+#include "tests/support/extract_package.h"
 #include "tests/support/test_folder.h"
 
 #include <sys/stat.h>
@@ -26,6 +25,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace {
@@ -124,10 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
         write_package(std::string(reinterpret_cast<const char*>(data), size));
 
-    qv_test::reset_run_state();
-    launcher::silent_mode = true;
-    launcher::working_folder = paths().working_dos;
-    qv_test::extract_package(paths().package_dos);
+    std::map<std::string, std::string> values;
+    archive::extraction run(values, paths().working_dos, true);
+    qv_test::extract_package(paths().package_dos, run);
     check_and_empty_working_folder();
     return 0;
 }

@@ -1,16 +1,17 @@
-// The installer's command line. Positions are byte indices into narrow
-// text; the "/V" searches of the package's command line ignore case, those
-// of the parameters do not.
+// The installer's command line over the run's value table; the text itself
+// is composed in archive/parameters.cpp.
 
 #include "launcher/command_line.h"
 
+#include "archive/parameters.h"
 #include "archive/references.h"
 #include "launcher/run_state.h"
 #include "launcher/working_folder.h"
 #include "platform/win32.h"
 #include "tessel/handle.h"
 #include "tessel/plain_file.h"
-#include "tessel/text.h"
+
+#include <utility>
 
 namespace launcher {
 namespace {
@@ -32,44 +33,14 @@ void reset_attributes(const std::string& path) {
 void enter_source_value() { value_table["source"] = working_folder.substr(0, working_folder.size() - 1); }
 
 void split_package_command_line(const std::string& command_line) {
-    std::string rest = command_line;
-    std::string option;
-    const std::string upper = tessel::to_upper(command_line);
-    const size_t bare = upper.find("/V");
-    if (bare != std::string::npos) {
-        const size_t quoted = upper.find("/V\"");
-        if (quoted != std::string::npos) {
-            const size_t close = upper.find('"', quoted + 3);
-            if (close == std::string::npos) {
-                option = rest.substr(quoted + 3);
-                rest.erase(quoted);
-            } else {
-                option = rest.substr(quoted + 3, close - (quoted + 3));
-                rest.erase(quoted, close - quoted + 1);
-            }
-        } else {
-            size_t end = upper.find(" /", bare);
-            if (end == std::string::npos) end = rest.size();
-            option = rest.substr(bare + 2, end - (bare + 2));
-            rest.erase(bare, end - bare);
-        }
-    }
-    value_table["commandline"] = rest;
-    v_option_text = option;
+    archive::command_line_parts parts = archive::split_v_option(command_line);
+    value_table["commandline"] = std::move(parts.rest);
+    v_option_text = std::move(parts.v_option);
 }
 
 void merge_parameters() {
-    std::string parameters = value_table["parameters"];
-    if (parameters.find("/V") == std::string::npos) {
-        parameters += "/V\"" + v_option_text + "\"";
-    } else {
-        const size_t quoted = parameters.find("/V\"");
-        if (quoted != std::string::npos)
-            parameters.insert(quoted + 3, v_option_text + " ");
-        else
-            parameters.insert(2, "\"" + v_option_text + "\"");  // behind a leading "/V", wherever "/V" was
-    }
-    value_table["parameters"] = value_table["commandline"] + " " + parameters;
+    value_table["parameters"] =
+        archive::merge_v_option(value_table["commandline"], value_table["parameters"], v_option_text);
 }
 
 void add_installer_log() {
@@ -77,18 +48,7 @@ void add_installer_log() {
     // Beside the working folder, so that it outlives the clean-up.
     const std::string log_path = parent_directory() + "\\QVPRO_msi.log.txt";
     reset_attributes(log_path);
-
-    std::string parameters = value_table["parameters"];
-    if (parameters.find("/V") == std::string::npos) {
-        parameters += "/V\"/l*v \\\"" + log_path + "\\\"\"";
-    } else {
-        const size_t quoted = parameters.find("/V\"");
-        if (quoted != std::string::npos)
-            parameters.insert(quoted + 3, "/l*v \\\"" + log_path + "\\\" ");
-        else
-            parameters.insert(2, "\"/l*v \\\"" + log_path + "\\\"\"");
-    }
-    value_table["parameters"] = parameters;
+    value_table["parameters"] = archive::add_log_option(value_table["parameters"], log_path);
 }
 
 std::string expand_value_references(const std::string& text) { return archive::expand_references(text, value_table); }

@@ -1,5 +1,4 @@
-// The message boxes of the run and of the archive reader, which "/s"
-// suppresses.
+// The message boxes of the run, which "/s" suppresses.
 #pragma once
 
 namespace launcher {
@@ -8,8 +7,7 @@ namespace launcher {
 // silent_mode is set.
 void show_message(const char* caption, const char* text);
 
-// "Invalid Archive!": shown by the reader for a record that fails its
-// digest, and by the run when the archive is not valid.
+// "Invalid Archive!", the reader's own box, when the archive is not valid.
 void show_invalid_archive();
 
 }  // namespace launcher

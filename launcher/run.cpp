@@ -135,7 +135,10 @@ private:
         const DWORD length = GetModuleFileNameA(nullptr, own_path, MAX_PATH);
         if (length == 0 || length >= MAX_PATH) own_path[0] = '\0';
         SetLastError(package_error_);
-        archive::extract_archive(package_.get(), own_path);
+        archive::extraction run(value_table, working_folder, silent_mode);
+        archive::extract_archive(package_.get(), own_path, run);
+        archive_valid = run.archive_valid;
+        extraction_failed = run.extraction_failed;
     }
 
     // Stage 9: two steps, each skipped alone when it fails.

@@ -1,5 +1,6 @@
 // The process-wide state of one run: created empty at start-up, never reset.
-// The launcher owns it; the archive reader fills it.
+// The archive reader fills the value table and reports to the run through
+// the extraction it is given (archive/reader.h).
 #pragma once
 
 #include <map>
@@ -20,13 +21,8 @@ extern std::string v_option_text;
 // Set by "/s": no message box of the run is shown.
 extern bool silent_mode;
 
-// Set by the archive reader when it reads the tail record; cleared by it
-// when the archive turns out damaged after all: a record fails its digest,
-// a move or read fails, or a packed file is refused or cannot be written.
+// What the archive reader found (archive::extraction).
 extern bool archive_valid;
-
-// Set by the archive reader when a packed file could not be written on
-// this machine: the run ends, and the archive is not called damaged.
 extern bool extraction_failed;
 
 }  // namespace launcher

@@ -4,9 +4,8 @@
 
 #include "archive/reader.h"
 #include "archive/writer.h"
-#include "launcher/run_state.h"
 #include "platform/posix/internal/dos_path.h"
-#include "tests/support/run_state_reset.h"
+#include "tests/support/extract_package.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -29,18 +29,15 @@ protected:
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         dir_ = pattern;
         ASSERT_EQ(mkdir((dir_ + "/work").c_str(), 0755), 0);
-        launcher::working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
-        launcher::value_table.clear();
-        launcher::archive_valid = false;
-        launcher::silent_mode = false;
+        working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
     }
     // Back to the state of a fresh run, with an empty working folder.
     void reset() {
         std::system(("rm -rf '" + dir_ + "/work' && mkdir '" + dir_ + "/work'").c_str());
-        launcher::working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
-        launcher::value_table.clear();
-        launcher::archive_valid = false;
-        launcher::silent_mode = false;
+        working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
+        value_table.clear();
+        archive_valid = false;
+        silent_mode = false;
     }
     void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -88,7 +85,9 @@ protected:
         std::fflush(stderr);
         const int saved = dup(STDERR_FILENO);
         dup2(capture, STDERR_FILENO);
-        qv_test::extract_package(qv_posix::to_dos_path(package_path));
+        archive::extraction run(value_table, working_folder, silent_mode);
+        qv_test::extract_package(qv_posix::to_dos_path(package_path), run);
+        archive_valid = run.archive_valid;
         dup2(saved, STDERR_FILENO);
         close(saved);
         std::string output(1 << 16, '\0');
@@ -125,4 +124,9 @@ protected:
     }
 
     std::string dir_;
+    // The run's side of the reader, as a fresh run has it.
+    std::map<std::string, std::string> value_table;
+    std::string working_folder;
+    bool silent_mode = false;
+    bool archive_valid = false;
 };

@@ -137,7 +137,7 @@ TEST_F(QvpackTest, ALauncherImageHoldingTheMarkerTextIsNotTakenForAPackage) {
     std::string reason;
     EXPECT_EQ(qvpack::verify(path("second.exe"), reason), 0) << reason;
     EXPECT_EQ(extract(path("second.exe")), "");
-    EXPECT_EQ(launcher::value_table.at("parameters"), "/q");
+    EXPECT_EQ(value_table.at("parameters"), "/q");
 
     // Rebuilt onto itself: the input is read before the output replaces it.
     plan.stub_path = path("second.exe");
@@ -281,6 +281,33 @@ TEST_F(QvpackTest, ExtractMarksTheValuesTheLauncherEntersItself) {
     ASSERT_EQ(qvpack::extract(package(), path("work"), out, reason, false), 0) << reason;
     EXPECT_EQ(out.str(), "value msilog ON\n# no effect: the launcher enters its own source before it reads the archive\n"
                          "value source \"C:\\\\elsewhere\"\n");
+}
+
+// On Linux a backslash is a plain character of a name: build, verify and
+// list name that very file, never a folder's.
+TEST_F(QvpackTest, ABackslashIsPartOfTheName) {
+    const std::string named = path("a\\b.exe");
+    ASSERT_EQ(mkdir(path("a").c_str(), 0755), 0);
+    write_file(path("a/b.exe"), "not a package");
+    ASSERT_EQ(qvpack::build(plan_from(pe_image("x")), named, false), 0);
+    EXPECT_EQ(read_file(path("a/b.exe")), "not a package");
+    std::string reason;
+    EXPECT_EQ(qvpack::verify(named, reason), 0) << reason;
+    std::ostringstream out;
+    qvpack::list(named, out);
+    EXPECT_NE(out.str().find("valid, not signed"), std::string::npos) << out.str();
+    EXPECT_EQ(qvpack::verify(path("a/b.exe"), reason), 1);
+}
+
+// A build that fails once writing has begun leaves no partial package, and
+// the file that was at the output stays as it was.
+TEST_F(QvpackTest, AFailedBuildLeavesNoPartialOutput) {
+    qvpack::build_plan plan = plan_from(pe_image("x"));
+    plan.groups.push_back(qvpack::group{qvpack::group::file, "installer32", "setup.exe", path("missing.exe")});
+    write_file(package(), "the package before");
+    EXPECT_THROW(qvpack::build(plan, package(), false), archive::package_error);
+    EXPECT_EQ(read_file(package()), "the package before");
+    EXPECT_FALSE(exists(package() + ".qvpack-partial"));
 }
 
 }  // namespace

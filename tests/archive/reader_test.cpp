@@ -48,7 +48,7 @@ TEST_F(ReaderTest, OnePayloadIsHeldAtATime) {
     writer.close();
     archive::payload_bytes() = archive::payload_usage();
     extract();
-    EXPECT_TRUE(launcher::archive_valid);
+    EXPECT_TRUE(archive_valid);
     EXPECT_EQ(archive::payload_bytes().in_use, 0u);
     EXPECT_GE(archive::payload_bytes().peak, size_t(5) << 20);
     EXPECT_LT(archive::payload_bytes().peak, (size_t(5) << 20) + 4096);
@@ -88,8 +88,8 @@ TEST_F(ReaderTest, TheWorkedExamplePackage) {
     EXPECT_EQ(bytes.substr(2464576), certificate);
 
     EXPECT_EQ(extract(), "");
-    EXPECT_TRUE(launcher::archive_valid);
-    EXPECT_EQ(launcher::value_table, (Table{{"executable32", "%installer32%"},
+    EXPECT_TRUE(archive_valid);
+    EXPECT_EQ(value_table, (Table{{"executable32", "%installer32%"},
                                             {"parameters", "/V\"PARTNERID=5 WEBINSTALLER=1 \""},
                                             {"msilog", "ON"},
                                             {"installer32", "setup.exe"}}));
@@ -138,7 +138,8 @@ TEST_F(ReaderTest, TailSearchMatchesTheSlidingWindow) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         uint32_t end = 0;
-        const bool found = archive::find_tail(file, &end);
+        archive::handle_source source(file);
+        const bool found = archive::find_tail(source, &end);
         const int64_t expected = reference(bytes);
         EXPECT_EQ(found, expected >= 0) << bytes.size();
         if (found) {
@@ -159,14 +160,14 @@ TEST_F(ReaderTest, NothingBehindTheTailAndAPayloadOfLengthZero) {
     EXPECT_EQ(bytes.size(), records.back().offset + 42);
     write_file(work("empty.txt"), "an older file of the same name is replaced");
     EXPECT_EQ(extract(), "");
-    EXPECT_TRUE(launcher::archive_valid);
-    EXPECT_EQ(launcher::value_table, (Table{{"blank", ""}, {"", "nameless"}}));
+    EXPECT_TRUE(archive_valid);
+    EXPECT_EQ(value_table, (Table{{"blank", ""}, {"", "nameless"}}));
     EXPECT_TRUE(exists(work("empty.txt")));
     EXPECT_EQ(read_file(work("empty.txt")), "");
 }
 
 TEST_F(ReaderTest, TheRecordNearerTheEndWinsAndEntriesAlreadyThereStay) {
-    launcher::value_table["source"] = "Z:\\pkg.exe";
+    value_table["source"] = "Z:\\pkg.exe";
     build([](package_writer& w) {
         w.add_value("parameters", "first");
         w.add_file_data("installer32", "a.exe", "A");
@@ -175,7 +176,7 @@ TEST_F(ReaderTest, TheRecordNearerTheEndWinsAndEntriesAlreadyThereStay) {
         w.add_value("source", "from the archive");
     });
     EXPECT_EQ(extract(), "");
-    EXPECT_EQ(launcher::value_table,
+    EXPECT_EQ(value_table,
               (Table{{"source", "Z:\\pkg.exe"}, {"parameters", "second"}, {"installer32", "b.exe"}}));
     EXPECT_EQ(read_file(work("a.exe")), "A");  // both files are written
     EXPECT_EQ(read_file(work("b.exe")), "B");
@@ -191,9 +192,9 @@ TEST_F(ReaderTest, AnUnrecognisedKindSkipsItselfAndOneMoreRecord) {
         w.add_record("Value");
     });
     EXPECT_EQ(extract(), "");
-    EXPECT_TRUE(launcher::archive_valid);
+    EXPECT_TRUE(archive_valid);
     // Reading on from the text "value": name = the kind of group a, text = its name.
-    EXPECT_EQ(launcher::value_table, (Table{{"value", "a"}}));
+    EXPECT_EQ(value_table, (Table{{"value", "a"}}));
 }
 
 TEST_F(ReaderTest, GroupsBeforeTheStubAreNeverRead) {
@@ -206,13 +207,13 @@ TEST_F(ReaderTest, GroupsBeforeTheStubAreNeverRead) {
     writer.add_tail();
     writer.close();
     EXPECT_EQ(extract(), "");
-    EXPECT_TRUE(launcher::archive_valid);
-    EXPECT_EQ(launcher::value_table, (Table{{"late", "read"}}));
+    EXPECT_TRUE(archive_valid);
+    EXPECT_EQ(value_table, (Table{{"late", "read"}}));
 }
 
 TEST_F(ReaderTest, NoMarkerOrNoFile) {
     for (bool silent : {false, true}) {
-        launcher::silent_mode = silent;
+        silent_mode = silent;
         write_file(package(), "MZ" + std::string(5000, 'x') + "chunked-installer-tail");  // ends in the marker: never examined
         EXPECT_EQ(extract(), silent ? "" : box("Failed to initialize archive!",
                                                "File: " + qv_posix::to_dos_path(package()) +
@@ -224,15 +225,15 @@ TEST_F(ReaderTest, NoMarkerOrNoFile) {
         EXPECT_EQ(extract(path("missing.exe")),
                   silent ? "" : box("Failed to open archive!", "File: " + qv_posix::to_dos_path(path("missing.exe")) +
                                                                    "\rError: " + system_text(ERROR_FILE_NOT_FOUND)));
-        EXPECT_FALSE(launcher::archive_valid);
-        EXPECT_TRUE(launcher::value_table.empty());
+        EXPECT_FALSE(archive_valid);
+        EXPECT_TRUE(value_table.empty());
     }
 }
 
 TEST_F(ReaderTest, AChangedByteInAFileStopsBeforeWritingIt) {
     for (bool silent : {false, true}) {
         reset();
-        launcher::silent_mode = silent;
+        silent_mode = silent;
         const auto records = build([](package_writer& w) {
             w.add_file_data("one", "one.bin", "first file");
             w.add_file_data("two", "two.bin", "second file");
@@ -240,11 +241,11 @@ TEST_F(ReaderTest, AChangedByteInAFileStopsBeforeWritingIt) {
         });
         change_byte(records[8].offset + 3);  // the data of "two"
         EXPECT_EQ(extract(), silent ? "" : invalid_archive_box());
-        EXPECT_FALSE(launcher::archive_valid);
+        EXPECT_FALSE(archive_valid);
         EXPECT_TRUE(exists(work("three.bin")));  // nearer the end: already written
         EXPECT_FALSE(exists(work("two.bin")));
         EXPECT_FALSE(exists(work("one.bin")));
-        EXPECT_EQ(launcher::value_table, (Table{{"three", "three.bin"}}));
+        EXPECT_EQ(value_table, (Table{{"three", "three.bin"}}));
     }
 }
 
@@ -254,7 +255,7 @@ TEST_F(ReaderTest, AChangedByteInTheTailRecord) {
         const auto records = build([](package_writer& w) { w.add_file_data("f", "f.bin", "data"); }, "signature");
         change_byte(records.back().offset + at);
         const std::string boxes = extract();
-        EXPECT_FALSE(launcher::archive_valid) << at;
+        EXPECT_FALSE(archive_valid) << at;
         EXPECT_FALSE(exists(work("f.bin"))) << at;
         // A changed marker is no longer found; a changed length or digest
         // fails the check.
@@ -281,14 +282,14 @@ TEST_F(ReaderTest, FileNamesThatAreNotPlainAreRefused) {
             w.add_value("after", "read before the bad file");
         });
         // The box text is a C string: a zero byte in the name ends it.
-        const std::string text = "File: " + launcher::working_folder + name + "\rError: " + system_text(ERROR_INVALID_NAME);
+        const std::string text = "File: " + working_folder + name + "\rError: " + system_text(ERROR_INVALID_NAME);
         EXPECT_EQ(extract(), box("Failed to extract file!", text.c_str())) << name;
-        EXPECT_FALSE(launcher::archive_valid) << name;
+        EXPECT_FALSE(archive_valid) << name;
         EXPECT_FALSE(exists(path("escaped.txt"))) << name;
         EXPECT_FALSE(exists(work("sub/x.txt"))) << name;
         EXPECT_FALSE(exists(work("a"))) << name;
         EXPECT_FALSE(exists(work("setup.exe"))) << name;  // the walk ended at the bad file
-        EXPECT_EQ(launcher::value_table.count("after"), 1u);
+        EXPECT_EQ(value_table.count("after"), 1u);
     }
 }
 
@@ -301,21 +302,21 @@ TEST_F(ReaderTest, AnOutputFileThatCannotBeWrittenInvalidatesTheArchive) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     const std::string boxes = extract();
     setrlimit(RLIMIT_FSIZE, &old_limit);
-    EXPECT_EQ(boxes, box("Failed to extract file!", "File: " + launcher::working_folder + "big.bin\rError: " +
+    EXPECT_EQ(boxes, box("Failed to extract file!", "File: " + working_folder + "big.bin\rError: " +
                                                         system_text(ERROR_FILE_TOO_LARGE)));
-    EXPECT_FALSE(launcher::archive_valid);
+    EXPECT_FALSE(archive_valid);
 
     // A working folder that is gone: the file cannot be created.
-    launcher::working_folder = qv_posix::to_dos_path(path("gone")) + "\\";
-    EXPECT_EQ(extract(), box("Failed to extract file!", "File: " + launcher::working_folder + "big.bin\rError: " +
+    working_folder = qv_posix::to_dos_path(path("gone")) + "\\";
+    EXPECT_EQ(extract(), box("Failed to extract file!", "File: " + working_folder + "big.bin\rError: " +
                                                             system_text(ERROR_PATH_NOT_FOUND)));
-    EXPECT_FALSE(launcher::archive_valid);
+    EXPECT_FALSE(archive_valid);
 }
 
 TEST_F(ReaderTest, ABrokenWalkAfterTheTailInvalidatesTheArchive) {
     for (bool silent : {false, true}) {
         reset();
-        launcher::silent_mode = silent;
+        silent_mode = silent;
         package_writer writer(package());
         writer.add_stub_data(image(), "Reader.exe");
         archive::record_damage damage;
@@ -327,12 +328,12 @@ TEST_F(ReaderTest, ABrokenWalkAfterTheTailInvalidatesTheArchive) {
         writer.add_tail();
         writer.close();
         EXPECT_EQ(extract(), "");  // silently
-        EXPECT_FALSE(launcher::archive_valid);
-        EXPECT_TRUE(launcher::value_table.empty());
+        EXPECT_FALSE(archive_valid);
+        EXPECT_TRUE(value_table.empty());
 
         // A length no record can have (it would wrap the 32-bit move).
         reset();
-        launcher::silent_mode = silent;
+        silent_mode = silent;
         damage.length = 0xfffffffc;
         archive::package_writer second(package());
         second.add_stub_data(image(), "Reader.exe");
@@ -341,7 +342,7 @@ TEST_F(ReaderTest, ABrokenWalkAfterTheTailInvalidatesTheArchive) {
         second.add_tail();
         second.close();
         EXPECT_EQ(extract(), "");
-        EXPECT_FALSE(launcher::archive_valid);
+        EXPECT_FALSE(archive_valid);
     }
 }
 
@@ -349,17 +350,19 @@ TEST_F(ReaderTest, ReadRecordLeavesThePositionAtThePayload) {
     build([](package_writer& w) { w.add_value("name", "text"); });
     HANDLE file = CreateFileA(qv_posix::to_dos_path(package()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_TRUE(archive::find_tail(file));
+    archive::handle_source source(file);
+    ASSERT_TRUE(archive::find_tail(source));
     archive::payload_buffer payload;
+    archive::record_info info;
     const char* expected[] = {"chunked-installer-tail", "value", "name", "text", "stub", "stub", "Reader.exe"};
     for (const char* text : expected) {
-        ASSERT_TRUE(archive::read_record(file, payload));
+        ASSERT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::ok);
         EXPECT_EQ(payload, text);
     }
-    ASSERT_TRUE(archive::read_record(file, payload));
+    ASSERT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::ok);
     EXPECT_EQ(std::string_view(payload), image());
     EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 0u);
-    EXPECT_FALSE(archive::read_record(file, payload));  // nothing before the start
+    EXPECT_EQ(archive::read_checked_record(source, payload, info), archive::record_status::failed);  // nothing before the start
     CloseHandle(file);
 }
 

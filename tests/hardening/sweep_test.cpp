@@ -14,9 +14,8 @@
 #include "archive/layout.h"
 #include "archive/reader.h"
 #include "archive/writer.h"
-#include "launcher/run_state.h"
-#include "tests/support/run_state_reset.h"
 #include "tests/hardening/hardening.h"
+#include "tests/support/extract_package.h"
 #include "tests/support/test_folder.h"
 
 #include <fcntl.h>
@@ -109,12 +108,10 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
         std::set<std::string> around;  // the test folder's entries
     };
     const auto read_package = [&] {
-        qv_test::reset_run_state();
-        launcher::silent_mode = true;
-        launcher::working_folder = qv_test::test_folder::dos_path(working) + "\\";
-        qv_test::extract_package(qv_test::test_folder::dos_path(package.path));
-        outcome result{launcher::archive_valid, launcher::value_table, folder_contents(working),
-                       qv_test::folder_entries(folder.path())};
+        std::map<std::string, std::string> values;
+        archive::extraction run(values, qv_test::test_folder::dos_path(working) + "\\", true);
+        qv_test::extract_package(qv_test::test_folder::dos_path(package.path), run);
+        outcome result{run.archive_valid, values, folder_contents(working), qv_test::folder_entries(folder.path())};
         std::filesystem::remove_all(working);
         std::filesystem::create_directory(working);
         return result;
@@ -145,7 +142,6 @@ TEST(sweep, the_reader_in_process_on_every_change_of_every_byte) {
             }
         }
     }
-    qv_test::reset_run_state();
 }
 
 // The real launcher, once per byte of the archive region behind its image.

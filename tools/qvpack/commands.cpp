@@ -4,6 +4,7 @@
 
 #include "tools/qvpack/signing.h"
 
+#include "archive/host_file.h"
 #include "archive/layout.h"
 #include "archive/references.h"
 #include "archive/walk.h"
@@ -50,25 +51,40 @@ private:
     int last_ = -1;
 };
 
-class open_package {
+// A package open once, by a path of the host: the walk reads it through
+// the 32-bit file pointer the launcher has, and the certificate checks read
+// the same open file.
+class open_package : public archive::byte_source {
 public:
-    explicit open_package(const std::string& path)
-        : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr)) {
-        if (handle_ == INVALID_HANDLE_VALUE)
-            throw archive::package_error("cannot open " + path + ": " + tessel::format_error(GetLastError()));
-        size_ = GetFileSize(handle_, nullptr);
+    explicit open_package(const std::string& path) : file_(path) {
+        // The launcher's file pointer reaches no further.
+        if (!file_.size()) throw archive::package_error("cannot read " + path + ": its size is unknown");
+        if (*file_.size() >= INVALID_SET_FILE_POINTER)
+            throw archive::package_error("cannot read " + path + ": no package can be that large");
+        size_ = uint32_t(*file_.size());
     }
-    ~open_package() { CloseHandle(handle_); }
-    open_package(const open_package&) = delete;
-    open_package& operator=(const open_package&) = delete;
 
-    HANDLE get() const { return handle_; }
+    archive::host_input& file() { return file_; }
     uint32_t size() const { return size_; }
 
+    DWORD move(LONG distance, DWORD method) override {
+        const int64_t base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? position_ : int64_t(size_);
+        const int64_t target = base + distance;
+        if (target < 0 || target >= int64_t(INVALID_SET_FILE_POINTER)) return INVALID_SET_FILE_POINTER;
+        position_ = target;
+        return DWORD(target);
+    }
+    bool read(void* buffer, DWORD size, DWORD& done) override {
+        file_.seek(uint64_t(position_));
+        done = DWORD(file_.read(static_cast<char*>(buffer), size));
+        position_ += done;
+        return true;
+    }
+
 private:
-    HANDLE handle_;
+    archive::host_input file_;
     uint32_t size_ = 0;
+    int64_t position_ = 0;
 };
 
 std::string offset_text(uint32_t offset) { return std::to_string(offset); }
@@ -145,12 +161,15 @@ public:
 
 protected:
     bool write(std::string_view, std::string_view file_name, std::string_view data) override {
-        const std::string path = folder_ + "/" + std::string(file_name);
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        bool ok = file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
-        if (file != nullptr && std::fclose(file) != 0) ok = false;
-        if (!ok) refuse("cannot write " + path);
-        return ok;
+        try {
+            archive::host_output file(folder_ + "/" + std::string(file_name));
+            file.write(data.data(), data.size());
+            file.place();
+            return true;
+        } catch (const archive::package_error& error) {
+            refuse(error.message());
+            return false;
+        }
     }
 
 private:
@@ -167,24 +186,22 @@ void refuse_marker_behind_tail(const std::string& package_path, const archive::w
     open_package package(package_path);
     uint32_t found_end = 0;
     const uint64_t tail_end = tail.offset + tail.length + archive::trailer_size;
-    if (archive::find_tail(package.get(), &found_end) && found_end == tail_end) return;
+    if (archive::find_tail(package, &found_end) && found_end == tail_end) return;
     throw archive::package_error("the trailer " + trailer_path + " holds the marker text \"" +
                                  std::string(archive::tail_marker) + "\": the launcher would take it for the tail record");
 }
 
-archive::walk_result walk_package(const open_package& package, archive::walk_observer& observer, std::string& reason,
+archive::walk_result walk_package(open_package& package, archive::walk_observer& observer, std::string& reason,
                                   const archive::walk_options& options = archive::walk_options(),
                                   uint32_t* tail_end = nullptr) {
-    if (!archive::find_tail(package.get(), tail_end)) {
+    if (!archive::find_tail(package, tail_end)) {
         reason = "no tail record: the marker \"" + std::string(archive::tail_marker) + "\" is not in the file";
         return archive::walk_result();
     }
-    return archive::walk_archive(package.get(), observer, options);
+    return archive::walk_archive(package, observer, options);
 }
 
-}  // namespace
-
-std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
+std::optional<packaged_stub> find_packaged_stub(open_package& package) {
     struct stub_finder : archive::walk_observer {
         void on_record(const archive::record_info& info, std::string_view payload, archive::record_role role) override {
             if (role == archive::record_role::stub_data) data = info;
@@ -193,7 +210,6 @@ std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
         std::optional<archive::record_info> data;
         std::string file_name;
     } finder;
-    open_package package(path);
     archive::walk_options options;
     options.listing = true;
     std::string reason;
@@ -204,55 +220,59 @@ std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
     return packaged_stub{finder.data->length, finder.file_name};
 }
 
+int verify_open(open_package& package, std::string& reason, bool* is_signed, std::string* warning);
+
+}  // namespace
+
+std::optional<packaged_stub> find_packaged_stub(const std::string& path) {
+    open_package package(path);
+    return find_packaged_stub(package);
+}
+
 int build(const build_plan& plan, const std::string& output, bool show_progress) {
-    const std::optional<packaged_stub> packaged = find_packaged_stub(plan.stub_path);
+    std::optional<packaged_stub> packaged;
+    std::optional<std::string> pe_image;
+    uint64_t image_length = 0;
+    {
+        // The launcher image is looked at in one open file, closed before
+        // the package, which may be the same file, replaces it.
+        open_package stub(plan.stub_path);
+        packaged = find_packaged_stub(stub);
+        image_length = packaged ? packaged->image_length : stub.size();
+        pe_image = carried_pe_image(stub.file(), image_length);
+    }
     std::string stub_file_name = plan.stub_file_name;
     if (stub_file_name.empty())
         stub_file_name = packaged ? packaged->file_name : fs::path(plan.stub_path).filename().string();
 
-    uint64_t total = packaged ? packaged->image_length : 0;
+    uint64_t total = image_length;
     std::error_code ignored;
-    const uintmax_t stub_size = fs::file_size(plan.stub_path, ignored);
-    if (!packaged && stub_size != uintmax_t(-1)) total += stub_size;
     for (const group& item : plan.groups)
         if (item.kind == group::file) {
             const uintmax_t size = fs::file_size(item.path, ignored);
             if (size != uintmax_t(-1)) total += size;
         }
     progress_meter meter("building", total, show_progress);
-    const std::optional<std::string> pe_image =
-        carried_pe_image(plan.stub_path, packaged ? packaged->image_length : uint64_t(stub_size));
 
-    const std::string partial = output + ".qvpack-partial";
-    try {
-        archive::package_writer writer(partial);
-        writer.on_progress(&progress_meter::callback, &meter);
-        if (pe_image) writer.add_stub_data(*pe_image, stub_file_name);
-        else if (packaged) writer.add_stub_prefix(plan.stub_path, packaged->image_length, stub_file_name);
-        else writer.add_stub(plan.stub_path, stub_file_name);
-        for (const group& item : plan.groups) {
-            if (item.kind == group::file) writer.add_file(item.name, item.text, item.path);
-            else writer.add_value(item.name, item.text);
-        }
-        writer.add_tail();
-        if (plan.alignment != 0) writer.align(plan.alignment);
-        if (!plan.trailer_path.empty()) writer.add_trailing_file(plan.trailer_path);
-        writer.close();
-        refuse_marker_behind_tail(partial, writer.records().back(), plan.trailer_path);
-        // A package is run: it keeps the launcher's permissions.
-        const fs::perms stub_permissions = fs::status(plan.stub_path, ignored).permissions();
-        if (stub_permissions != fs::perms::unknown) fs::permissions(partial, stub_permissions, ignored);
-        fs::rename(partial, output);
-    } catch (const archive::package_error&) {
-        fs::remove(partial, ignored);
-        throw;
-    } catch (const fs::filesystem_error& error) {
-        fs::remove(partial, ignored);
-        throw archive::package_error("cannot write " + output + ": " + error.code().message());
-    } catch (...) {
-        fs::remove(partial, ignored);
-        throw;
+    // Written beside output and put in place whole, or not at all.
+    archive::package_writer writer(output);
+    writer.on_progress(&progress_meter::callback, &meter);
+    if (pe_image) writer.add_stub_data(*pe_image, stub_file_name);
+    else if (packaged) writer.add_stub_prefix(plan.stub_path, packaged->image_length, stub_file_name);
+    else writer.add_stub(plan.stub_path, stub_file_name);
+    for (const group& item : plan.groups) {
+        if (item.kind == group::file) writer.add_file(item.name, item.text, item.path);
+        else writer.add_value(item.name, item.text);
     }
+    writer.add_tail();
+    if (plan.alignment != 0) writer.align(plan.alignment);
+    if (!plan.trailer_path.empty()) writer.add_trailing_file(plan.trailer_path);
+    const fs::perms stub_permissions = fs::status(plan.stub_path, ignored).permissions();
+    writer.close([&](const std::string& written) {
+        refuse_marker_behind_tail(written, writer.records().back(), plan.trailer_path);
+        // A package is run: it keeps the launcher's permissions.
+        if (stub_permissions != fs::perms::unknown) fs::permissions(written, stub_permissions, ignored);
+    });
     return 0;
 }
 
@@ -288,14 +308,15 @@ int list(const std::string& path, std::ostream& out) {
     }
     if (tail_end <= package.size()) {
         out << "tail record ends at " << tail_end << "; " << package.size() - tail_end << " bytes behind it\n";
-        list_behind_tail(path, package_certificate_directory(path, package.size()), tail_end, package.size(), out);
+        list_behind_tail(package.file(), package_certificate_directory(package.file(), package.size()), tail_end,
+                         package.size(), out);
     } else {
         out << "tail record would end at " << tail_end << ", behind the end of the file (" << package.size() << ")\n";
     }
 
     std::string verdict;
     bool is_signed = false;
-    out << (verify(path, verdict, &is_signed) == 0 ? is_signed ? "valid, signed" : "valid, not signed"
+    out << (verify_open(package, verdict, &is_signed, nullptr) == 0 ? is_signed ? "valid, signed" : "valid, not signed"
                                                     : "invalid: " + verdict)
         << "\n";
     return 0;
@@ -319,9 +340,10 @@ std::string installer_warning(const std::string& installer) {
            "that starts it, such as tools/setup's setup.exe, as executable32";
 }
 
-int verify(const std::string& path, std::string& reason, bool* is_signed, std::string* warning) {
+namespace {
+
+int verify_open(open_package& package, std::string& reason, bool* is_signed, std::string* warning) {
     reason.clear();
-    open_package package(path);
     checking_walk walk;
     uint32_t tail_end = 0;
     const archive::walk_result result = walk_package(package, walk, reason, archive::walk_options(), &tail_end);
@@ -329,10 +351,18 @@ int verify(const std::string& path, std::string& reason, bool* is_signed, std::s
     reason = walk.verdict(result);
     if (!reason.empty()) return 1;
     if (warning != nullptr) *warning = installer_warning(walk.installer());
-    const certificate_directory directory = package_certificate_directory(path, package.size());
+    const certificate_directory directory = package_certificate_directory(package.file(), package.size());
     if (is_signed != nullptr) *is_signed = directory.present;
     reason = certificate_directory_fault(directory, tail_end, package.size());
     return reason.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int verify(const std::string& path, std::string& reason, bool* is_signed, std::string* warning) {
+    reason.clear();
+    open_package package(path);
+    return verify_open(package, reason, is_signed, warning);
 }
 
 int extract(const std::string& path, const std::string& folder, std::ostream& out, std::string& reason,

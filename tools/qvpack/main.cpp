@@ -1,13 +1,12 @@
 // qvpack: builds, lists, verifies and extracts packages.
 
+#include "archive/host_file.h"
 #include "archive/writer.h"
 #include "tools/qvpack/commands.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,14 +56,6 @@ struct usage_error {
     std::string message;
 };
 
-std::string read_text_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw archive::package_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string folder_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
@@ -107,7 +98,7 @@ int run_build(const std::vector<std::string>& args) {
     if (output.empty()) throw usage_error{"build needs -o PACKAGE"};
     if (!manifest.empty()) {
         if (items) throw usage_error{"--manifest names everything; no other items go with it"};
-        plan = qvpack::parse_manifest(read_text_file(manifest), folder_of(manifest));
+        plan = qvpack::parse_manifest(archive::read_host_file(manifest), folder_of(manifest));
     } else if (plan.stub_path.empty()) {
         throw usage_error{"build needs --stub LAUNCHER or --manifest MANIFEST"};
     }

@@ -7,23 +7,14 @@
 #include "tessel/format.h"
 
 #include <algorithm>
-#include <fstream>
 
 namespace qvpack {
 namespace {
 
-std::string read_bytes(const std::string& path, uint64_t offset, uint64_t size) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(size_t(size), '\0');
-    if (!in.seekg(std::streamoff(offset)) || !in.read(&bytes[0], std::streamsize(size)))
-        throw archive::package_error("cannot read " + path);
-    return bytes;
-}
-
-bool all_zeros(const std::string& path, uint64_t offset, uint64_t size) {
+bool all_zeros(archive::host_input& file, uint64_t offset, uint64_t size) {
     const uint64_t block = 64 * 1024;
     for (uint64_t done = 0; done < size; done += block) {
-        const std::string bytes = read_bytes(path, offset + done, std::min(block, size - done));
+        const std::string bytes = file.read_at(offset + done, size_t(std::min(block, size - done)));
         if (bytes.find_first_not_of('\0') != std::string::npos) return false;
     }
     return true;
@@ -35,28 +26,28 @@ void list_stretch(std::ostream& out, uint64_t offset, uint64_t size, const std::
     if (size != 0) out << tessel::format("%10u %10u  ", unsigned(offset), unsigned(size)) << what << "\n";
 }
 
-void list_unknown(std::ostream& out, const std::string& path, uint64_t offset, uint64_t size) {
-    list_stretch(out, offset, size, all_zeros(path, offset, size) ? "alignment zeros" : "other bytes");
+void list_unknown(std::ostream& out, archive::host_input& file, uint64_t offset, uint64_t size) {
+    list_stretch(out, offset, size, all_zeros(file, offset, size) ? "alignment zeros" : "other bytes");
 }
 
 }  // namespace
 
-std::optional<std::string> carried_pe_image(const std::string& path, uint64_t available) {
-    const std::string head = read_bytes(path, 0, std::min<uint64_t>(available, archive::pe_header_bytes));
+std::optional<std::string> carried_pe_image(archive::host_input& file, uint64_t available) {
+    const std::string head = file.read_at(0, size_t(std::min<uint64_t>(available, archive::pe_header_bytes)));
     if (!archive::is_pe_image(head)) return std::nullopt;
     archive::pe_headers headers;
     try {
         headers = archive::read_pe_headers(head, available);
     } catch (const archive::package_error& error) {
-        throw archive::package_error(path + ": " + error.message());
+        throw archive::package_error(file.path() + ": " + error.message());
     }
-    std::string image = read_bytes(path, 0, headers.image_end);
+    std::string image = file.read_at(0, size_t(headers.image_end));
     archive::clear_fields_behind_image(image, headers);
     return image;
 }
 
-certificate_directory package_certificate_directory(const std::string& path, uint32_t file_size) {
-    const std::string head = read_bytes(path, 0, std::min<uint64_t>(file_size, archive::pe_header_bytes));
+certificate_directory package_certificate_directory(archive::host_input& package, uint32_t file_size) {
+    const std::string head = package.read_at(0, size_t(std::min<uint64_t>(file_size, archive::pe_header_bytes)));
     if (!archive::is_pe_image(head)) return certificate_directory();
     try {
         const archive::pe_headers headers = archive::read_pe_headers(head, file_size);
@@ -81,17 +72,17 @@ std::string certificate_directory_fault(const certificate_directory& directory, 
     return std::string();
 }
 
-void list_behind_tail(const std::string& path, const certificate_directory& directory, uint32_t tail_end,
+void list_behind_tail(archive::host_input& package, const certificate_directory& directory, uint32_t tail_end,
                       uint32_t file_size, std::ostream& out) {
     if (tail_end >= file_size) return;
     const bool table_behind = directory.present && directory.offset >= tail_end && directory.offset < file_size;
-    if (!table_behind) return list_unknown(out, path, tail_end, file_size - tail_end);
-    list_unknown(out, path, tail_end, directory.offset - tail_end);
+    if (!table_behind) return list_unknown(out, package, tail_end, file_size - tail_end);
+    list_unknown(out, package, tail_end, directory.offset - tail_end);
     const uint64_t end = std::min<uint64_t>(uint64_t(directory.offset) + directory.size, file_size);
     std::string what = "certificate table: the directory says offset " + n(directory.offset) + ", size " +
                        n(directory.size);
-    if (const auto header = archive::read_certificate_header(read_bytes(path, directory.offset,
-                                                                        std::min<uint64_t>(8, end - directory.offset)))) {
+    if (const auto header = archive::read_certificate_header(
+            package.read_at(directory.offset, size_t(std::min<uint64_t>(8, end - directory.offset))))) {
         const std::string type = archive::certificate_type_name(header->type);
         what += tessel::format("; certificate length %u, revision 0x%04x, type %u", unsigned(header->length),
                                unsigned(header->revision), unsigned(header->type)) +
