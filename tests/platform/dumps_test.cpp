@@ -6,6 +6,7 @@
 #include "tests/support/minidump_reader.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/timed_child.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ namespace {
 
 using qv_test::scoped_environment;
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 // Prints what the filter received and ends the process with the code.
 LONG WINAPI report_and_end(EXCEPTION_POINTERS* pointers) {

@@ -1,6 +1,7 @@
 // The POSIX layer's ExpandEnvironmentStringsW and GetSystemDefaultLangID.
 
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 // Sets environment variables for one test and puts the old values back.
 class scoped_environment {

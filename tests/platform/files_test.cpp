@@ -5,6 +5,7 @@
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class FilesTest : public ::testing::Test {
 protected:

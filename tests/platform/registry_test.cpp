@@ -2,6 +2,7 @@
 // and RegCloseKey.
 
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class posix_registry : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // MessageBoxA of the POSIX layer: one escaped line on standard error.
 
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ TEST(MessageBoxTest, WritesOneEscapedLineAndAnswersOk) {
 
 TEST(MessageBoxTest, ButtonsOtherThanOkAreRefused) {
     int result = -1;
-    SetLastError(0xdeadbeef);
+    SetLastError(qv_test::sentinel);
     EXPECT_EQ(box_output("Continue?", "Question", 0x4 /* yes and no */, &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
