@@ -284,19 +284,8 @@ run_result running_package::finish(int timeout_seconds) {
     return result_;
 }
 
-sandbox::sandbox() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qv-e2e-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("cannot make the sandbox");
-    root_ = std::filesystem::canonical(pattern).string();
-    drive_c_ = path("drive_c");
-    mutex_dir_ = path("mutex");
+sandbox::sandbox() : root_(folder_.path()), drive_c_(path("drive_c")), mutex_dir_(path("mutex")) {
     std::filesystem::create_directory(drive_c_);
-}
-
-sandbox::~sandbox() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 std::string sandbox::fresh_folder(const std::string& prefix) {
