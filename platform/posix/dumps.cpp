@@ -29,6 +29,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,11 +106,11 @@ void fill_record(EXCEPTION_RECORD& record, int signal_number, const siginfo_t& i
 // The watchdog. Armed when a first thread enters the handler, disarmed when
 // the last one leaves it; the program's own alarm and SIGALRM handling are
 // put back then.
-const unsigned watchdog_seconds = 10;
+std::atomic<unsigned> watchdog_milliseconds(10000);
 std::atomic<int> threads_in_handler(0);
 std::atomic<int> first_signal(0);
 struct sigaction program_alarm_action;
-unsigned program_alarm = 0;
+struct itimerval program_alarm;
 thread_local int filter_depth = 0;  // static TLS: reading it allocates nothing
 
 // Ends the process as the first fatal signal would have without a filter.
@@ -135,12 +136,17 @@ void arm_watchdog(int signal_number) {
     action.sa_handler = on_watchdog;
     sigemptyset(&action.sa_mask);
     sigaction(SIGALRM, &action, &program_alarm_action);
-    program_alarm = alarm(watchdog_seconds);
+    const unsigned milliseconds = watchdog_milliseconds.load();
+    struct itimerval delay;
+    std::memset(&delay, 0, sizeof delay);
+    delay.it_value.tv_sec = milliseconds / 1000;
+    delay.it_value.tv_usec = (milliseconds % 1000) * 1000;
+    setitimer(ITIMER_REAL, &delay, &program_alarm);
 }
 
 void disarm_watchdog() {
     if (threads_in_handler.fetch_sub(1) != 1) return;
-    alarm(program_alarm);
+    setitimer(ITIMER_REAL, &program_alarm, nullptr);
     sigaction(SIGALRM, &program_alarm_action, nullptr);
 }
 
@@ -223,6 +229,8 @@ bool debug_help_disabled() {
 }  // namespace
 
 bool qv_posix::in_fatal_signal() { return filter_depth > 0; }
+
+void qv_posix::set_filter_watchdog(unsigned milliseconds) { watchdog_milliseconds.store(milliseconds); }
 
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
     if (filter != nullptr) {

@@ -6,54 +6,41 @@
 #include "archive/writer.h"
 #include "platform/posix/internal/dos_path.h"
 #include "tests/support/extract_package.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 
 class PackageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/archive_test.XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(mkdir((dir_ + "/work").c_str(), 0755), 0);
-        working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
+        ASSERT_EQ(mkdir(path("work").c_str(), 0755), 0);
+        working_folder = qv_posix::to_dos_path(path("work")) + "\\";
     }
     // Back to the state of a fresh run, with an empty working folder.
     void reset() {
-        std::system(("rm -rf '" + dir_ + "/work' && mkdir '" + dir_ + "/work'").c_str());
-        working_folder = qv_posix::to_dos_path(dir_ + "/work") + "\\";
+        std::filesystem::remove_all(path("work"));
+        std::filesystem::create_directory(path("work"));
+        working_folder = qv_posix::to_dos_path(path("work")) + "\\";
         value_table.clear();
         archive_valid = false;
         silent_mode = false;
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string work(const std::string& name) const { return dir_ + "/work/" + name; }
+    std::string path(const std::string& name) const { return folder_ / name; }
+    std::string work(const std::string& name) const { return folder_ / ("work/" + name); }
     std::string package() const { return path("package.exe"); }
 
-    static std::string read_file(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-    static void write_file(const std::string& name, const std::string& content) {
-        std::ofstream(name, std::ios::binary) << content;
-    }
+    static std::string read_file(const std::string& name) { return qv_test::read_file(name); }
+    static void write_file(const std::string& name, const std::string& content) { qv_test::write_file(name, content); }
     static bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
 
     // A small launcher image.
@@ -79,20 +66,10 @@ protected:
 
     // Runs the reader on a package; returns what it wrote to standard error.
     std::string extract(const std::string& package_path) {
-        char name[] = "/tmp/archive_test_stderr.XXXXXX";
-        const int capture = mkstemp(name);
-        unlink(name);
-        std::fflush(stderr);
-        const int saved = dup(STDERR_FILENO);
-        dup2(capture, STDERR_FILENO);
         archive::extraction run(value_table, working_folder, silent_mode);
-        qv_test::extract_package(qv_posix::to_dos_path(package_path), run);
+        const std::string output =
+            qv_test::standard_error_of([&] { qv_test::extract_package(qv_posix::to_dos_path(package_path), run); });
         archive_valid = run.archive_valid;
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        std::string output(1 << 16, '\0');
-        output.resize(size_t(pread(capture, &output[0], output.size(), 0)));
-        close(capture);
         return output;
     }
     std::string extract() { return extract(package()); }
@@ -123,7 +100,7 @@ protected:
                    "errors.\r\nPlease download full version of the program");
     }
 
-    std::string dir_;
+    qv_test::test_folder folder_;
     // The run's side of the reader, as a fresh run has it.
     std::map<std::string, std::string> value_table;
     std::string working_folder;

@@ -3,6 +3,7 @@
 #include "tests/e2e/e2e.h"
 
 #include "archive/writer.h"
+#include "tests/support/installer_record.h"
 #include "tests/support/test_folder.h"
 
 #include <dirent.h>
@@ -78,19 +79,6 @@ bool unquote(const std::string& line, size_t& at, std::string& text) {
         }
     }
     return false;
-}
-
-std::string unescape_record(const std::string& value) {
-    std::string out;
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\\' && i + 1 < value.size()) {
-            const char next = value[++i];
-            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
 }
 
 // The environment of a child: ours with the given changes.
@@ -218,7 +206,7 @@ std::optional<installer_record> run_result::record() const {
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals);
-        const std::string value = unescape_record(line.substr(equals + 1));
+        const std::string value = ::installer_record::unescaped(line.substr(equals + 1));
         if (key == "program") record.program = value;
         if (key == "cwd") record.cwd = value;
         if (key == "command_line") record.command_line = value;
@@ -284,19 +272,8 @@ run_result running_package::finish(int timeout_seconds) {
     return result_;
 }
 
-sandbox::sandbox() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qv-e2e-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("cannot make the sandbox");
-    root_ = std::filesystem::canonical(pattern).string();
-    drive_c_ = path("drive_c");
-    mutex_dir_ = path("mutex");
+sandbox::sandbox() : root_(folder_.path()), drive_c_(path("drive_c")), mutex_dir_(path("mutex")) {
     std::filesystem::create_directory(drive_c_);
-}
-
-sandbox::~sandbox() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 std::string sandbox::fresh_folder(const std::string& prefix) {

@@ -5,6 +5,8 @@
 // and what is left in the temporary directory.
 #pragma once
 
+#include "tests/support/test_folder.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -125,7 +127,6 @@ private:
 class sandbox {
 public:
     sandbox();
-    ~sandbox();
     sandbox(const sandbox&) = delete;
     sandbox& operator=(const sandbox&) = delete;
 
@@ -145,6 +146,7 @@ public:
     std::string fresh_folder(const std::string& prefix);
 
 private:
+    qv_test::test_folder folder_;
     std::string root_;
     std::string drive_c_;
     std::string mutex_dir_;

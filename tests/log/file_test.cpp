@@ -6,6 +6,7 @@
 #include "tessel/log/errors.h"
 #include "tessel/log/file.h"
 #include "tessel/text.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,31 +32,14 @@ const std::string bom = "\xEF\xBB\xBF";
 
 class log_file : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qv_log_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     // The base as the system names it: a DOS path with backslashes.
-    std::string base(const std::string& name = "Reader") const {
-        std::string dos = "Z:" + dir_ + "/" + name;
-        for (char& c : dos)
-            if (c == '/') c = '\\';
-        return dos;
-    }
-    std::string posix(const std::string& file_name) const { return dir_ + "/" + file_name; }
+    std::string base(const std::string& name = "Reader") const { return folder_.dos() + "\\" + name; }
+    std::string posix(const std::string& file_name) const { return folder_ / file_name; }
 
-    std::string dir_;
+    qv_test::test_folder folder_;
 };
 
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using qv_test::read_file;
 
 bool exists(const std::string& path) {
     struct stat info;
@@ -68,7 +50,7 @@ bool exists(const std::string& path) {
 // holds only whole stamped lines; fails the test otherwise.
 std::vector<std::string> texts_of(const std::string& path) {
     std::vector<std::string> texts;
-    std::string content = read_all(path);
+    std::string content = read_file(path);
     EXPECT_EQ(content.compare(0, 3, bom), 0) << path;
     if (content.compare(0, 3, bom) != 0) return texts;
     content.erase(0, 3);
@@ -97,7 +79,7 @@ TEST_F(log_file, marks_a_new_file_once_and_appends_across_opens) {
         tessel::log::file log(base());
         log.write(1, stamp(), "second");
     }
-    EXPECT_EQ(read_all(posix("Reader.log.txt")),
+    EXPECT_EQ(read_file(posix("Reader.log.txt")),
               bom + stamp() + "first\r\n" + stamp() + "second\r\n");
 
     // An existing file with content gets no mark; nothing is cut.
@@ -106,7 +88,7 @@ TEST_F(log_file, marks_a_new_file_once_and_appends_across_opens) {
         tessel::log::file log(base("Old"));
         log.write(1, stamp(), "new");
     }
-    EXPECT_EQ(read_all(posix("Old.log.txt")), "earlier run\r\n" + stamp() + "new\r\n");
+    EXPECT_EQ(read_file(posix("Old.log.txt")), "earlier run\r\n" + stamp() + "new\r\n");
 }
 
 TEST_F(log_file, reports_a_file_that_cannot_be_opened) {
@@ -138,8 +120,8 @@ TEST_F(log_file, only_a_plain_file_of_ours_is_opened) {
         SCOPED_TRACE(name);
         EXPECT_THROW(tessel::log::file log(base(name)), tessel::log::generic);
     }
-    EXPECT_EQ(read_all(posix("victim")), "kept");
-    EXPECT_EQ(read_all(posix("Theirs.log.txt")), "");
+    EXPECT_EQ(read_file(posix("victim")), "kept");
+    EXPECT_EQ(read_file(posix("Theirs.log.txt")), "");
 }
 
 // Another process's lock holds a line up for a while at most; after that
@@ -166,7 +148,7 @@ TEST_F(log_file, a_lock_held_too_long_silences_the_listener) {
     }
     done = true;
     holder.join();
-    EXPECT_EQ(read_all(posix("Reader.log.txt")), bom);
+    EXPECT_EQ(read_file(posix("Reader.log.txt")), bom);
 }
 
 // Past 4 GiB the whole size counts: the low 32 bits of 4 GiB + 9 bytes

@@ -5,6 +5,8 @@
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/win32.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -12,37 +14,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/files_test.XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string posix(const std::string& name) const { return dir_ + "/" + name; }
+    std::string posix(const std::string& name) const { return folder_ / name; }
     std::string dos(const std::string& name) const { return qv_posix::to_dos_path(posix(name)); }
 
-    void put(const std::string& name, const std::string& content) {
-        std::ofstream(posix(name), std::ios::binary) << content;
-    }
-    std::string get(const std::string& name) const {
-        std::ifstream in(posix(name), std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
+    void put(const std::string& name, const std::string& content) { qv_test::write_file(posix(name), content); }
+    std::string get(const std::string& name) const { return qv_test::read_file(posix(name)); }
     bool exists(const std::string& name) const { return access(posix(name).c_str(), F_OK) == 0; }
 
     HANDLE open(const std::string& name, DWORD access_mode, DWORD disposition) {
@@ -50,7 +34,7 @@ protected:
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }
 
-    std::string dir_;
+    qv_test::test_folder folder_;
 };
 
 TEST_F(FilesTest, UnsupportedArgumentsAreRefused) {

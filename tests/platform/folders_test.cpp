@@ -15,7 +15,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class folders : public testing::Test {
 protected:

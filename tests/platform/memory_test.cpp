@@ -1,6 +1,7 @@
 // VirtualAlloc and VirtualFree of the POSIX layer.
 
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 const size_t huge_page = 2 * 1024 * 1024;
 
 void* allocate(size_t size) {

@@ -4,16 +4,15 @@
 
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class processes : public testing::Test {
 protected:
@@ -27,14 +26,7 @@ protected:
 
     SHELLEXECUTEINFOA launch_record(const std::string& file, const char* parameters) {
         file_ = qv_test::test_folder::dos_path(file);
-        SHELLEXECUTEINFOA info;
-        std::memset(&info, 0, sizeof(info));
-        info.cbSize = sizeof(info);
-        info.fMask = SEE_MASK_NOCLOSEPROCESS;
-        info.lpFile = file_.c_str();
-        info.lpParameters = parameters;
-        info.nShow = SW_SHOWNORMAL;
-        return info;
+        return qv_test::launch_record(file_.c_str(), parameters);
     }
 
     qv_test::test_folder folder;

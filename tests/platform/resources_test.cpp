@@ -3,6 +3,7 @@
 
 #include "platform/posix/internal/module.h"
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 const std::wstring long_text = [] {
     std::wstring text;
     for (int i = 0; i < 30; ++i) text += L"0123456789";

@@ -3,6 +3,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 using qv_test::scoped_environment;
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 // The folder's path, or "failed" with the result when there is none.
 std::wstring folder(int csidl, HRESULT* result = nullptr) {

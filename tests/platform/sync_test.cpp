@@ -5,6 +5,7 @@
 #include "platform/win32.h"
 #include "tests/support/other_account.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ extern char** environ;
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 mode_t mode_of(const std::string& path) {
     struct stat info {};

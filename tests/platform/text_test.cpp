@@ -13,9 +13,8 @@
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
-
 using qv_test::narrow;
+using qv_test::sentinel;
 using qv_test::widen;
 
 }  // namespace

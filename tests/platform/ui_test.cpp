@@ -1,32 +1,18 @@
 // MessageBoxA of the POSIX layer: one escaped line on standard error.
 
 #include "platform/win32.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <string>
 
 namespace {
 
 // Runs MessageBoxA with standard error sent to a file; returns what it wrote.
 std::string box_output(const char* text, const char* caption, UINT type, int* result) {
-    char name[] = "/tmp/ui_test.XXXXXX";
-    const int capture = mkstemp(name);
-    unlink(name);
-    fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    dup2(capture, STDERR_FILENO);
-    *result = MessageBoxA(nullptr, text, caption, type);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string output(4096, '\0');
-    output.resize(size_t(pread(capture, &output[0], output.size(), 0)));
-    close(capture);
-    return output;
+    return qv_test::standard_error_of([&] { *result = MessageBoxA(nullptr, text, caption, type); });
 }
 
 TEST(MessageBoxTest, WritesOneEscapedLineAndAnswersOk) {
@@ -43,7 +29,7 @@ TEST(MessageBoxTest, WritesOneEscapedLineAndAnswersOk) {
 
 TEST(MessageBoxTest, ButtonsOtherThanOkAreRefused) {
     int result = -1;
-    SetLastError(0xdeadbeef);
+    SetLastError(qv_test::sentinel);
     EXPECT_EQ(box_output("Continue?", "Question", 0x4 /* yes and no */, &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));

@@ -1,5 +1,6 @@
-// What the POSIX and Windows test installers share: the record of how they
-// were started, and the exit code they are told.
+// The record of how a test installer was started, as the POSIX and Windows
+// installers write it and the end-to-end tests read it, and the exit code
+// the installers are told.
 //
 // Record lines, values escaped as \\, \n and \r:
 //   program=ARGV0  cwd=FOLDER  command_line=TEXT  argc=N  arg=ARGUMENT...
@@ -23,6 +24,19 @@ inline std::string escaped(const std::string& text) {
             out += "\\r";
         else
             out += c;
+    }
+    return out;
+}
+
+inline std::string unescaped(const std::string& value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+        } else {
+            out += value[i];
+        }
     }
     return out;
 }

@@ -1,12 +1,15 @@
 // Test helpers shared by the test folders and the fuzz targets: a unique
-// temporary folder per test, folder listings and scoped changes of
-// environment variables.
+// temporary folder per test, folder listings, scoped changes of
+// environment variables, whole files and what a call writes to standard
+// error.
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,11 +29,16 @@ public:
         if (mkdtemp(&pattern[0]) == nullptr) std::abort();
         path_ = std::filesystem::canonical(pattern).string();
     }
+    // Folders a test closed to its owner are opened first; links are not
+    // followed.
     ~test_folder() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                     ignored);
-        std::filesystem::remove_all(path_, ignored);
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+        for (fs::recursive_directory_iterator it(path_, ignored), end; it != end; it.increment(ignored))
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(path_, ignored);
     }
     test_folder(const test_folder&) = delete;
     test_folder& operator=(const test_folder&) = delete;
@@ -93,6 +101,23 @@ inline std::string read_file(const std::string& path) {
 
 inline void write_file(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// What body writes to standard error, caught at its file descriptor.
+template <class Body>
+std::string standard_error_of(Body body) {
+    const test_folder folder;
+    const std::string file = folder / "stderr";
+    const int capture = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture, STDERR_FILENO);
+    body();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(capture);
+    return read_file(file);
 }
 
 }  // namespace qv_test

@@ -1,16 +1,36 @@
 // Win32 calls that tests of the layer and of the one Win32 suite make the
-// same way: conversions that check the needed-size query agrees, and a
-// whole folder listing.
+// same way: the last-error sentinel, the launch record of ShellExecuteExA,
+// conversions that check the needed-size query agrees, and a whole folder
+// listing.
 #pragma once
 
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 
 namespace qv_test {
+
+// Set before a call, so that a check of the last error sees what the call set.
+const DWORD sentinel = 0xdeadbeef;
+
+// ShellExecuteExA's record as the launcher fills it: file with parameters in
+// directory (null: the current one), the process handle kept.
+inline SHELLEXECUTEINFOA launch_record(const char* file, const char* parameters = nullptr,
+                                       const char* directory = nullptr) {
+    SHELLEXECUTEINFOA info;
+    std::memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = directory;
+    info.nShow = SW_SHOWNORMAL;
+    return info;
+}
 
 inline std::wstring widen(UINT code_page, const std::string& bytes, DWORD flags = 0) {
     const int needed = MultiByteToWideChar(code_page, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);

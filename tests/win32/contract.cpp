@@ -158,14 +158,8 @@ std::string own_path() {
 HANDLE start_child(const std::string& parameters, const std::string& directory) {
     const std::string program = own_path();
     const std::string all = "--child " + parameters;
-    SHELLEXECUTEINFOA launch;
-    std::memset(&launch, 0, sizeof(launch));
-    launch.cbSize = sizeof(launch);
-    launch.fMask = SEE_MASK_NOCLOSEPROCESS;
-    launch.lpFile = program.c_str();
-    launch.lpParameters = all.c_str();
-    launch.lpDirectory = directory.empty() ? nullptr : directory.c_str();
-    launch.nShow = SW_SHOWNORMAL;
+    SHELLEXECUTEINFOA launch =
+        qv_test::launch_record(program.c_str(), all.c_str(), directory.empty() ? nullptr : directory.c_str());
     if (!ShellExecuteExA(&launch)) return nullptr;
     return launch.hProcess;
 }

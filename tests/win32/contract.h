@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,7 @@
 
 namespace contract {
 
-// Set before a call, so that a check of the last error sees what the call set.
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 // The fixture of every case: skips a case that is a documented difference
 // on this side, and gives it a fresh folder in the temporary directory,

@@ -4,7 +4,6 @@
 
 #include "tests/win32/contract.h"
 
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -20,14 +19,7 @@ TEST_F(processes, runs_the_file_with_split_arguments_in_the_directory) {
     const std::string program = contract::own_path();
     const std::string directory = path("start");
     const std::string parameters = "--child record \"" + path("out") + "\" /s \"a b\" c\\\"d \"\" e\\\\\"f g\"";
-    SHELLEXECUTEINFOA info;
-    std::memset(&info, 0, sizeof(info));
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = directory.c_str();
-    info.nShow = SW_SHOWNORMAL;
+    SHELLEXECUTEINFOA info = qv_test::launch_record(program.c_str(), parameters.c_str(), directory.c_str());
     ASSERT_TRUE(ShellExecuteExA(&info));
     ASSERT_NE(info.hProcess, nullptr);
     EXPECT_GT(reinterpret_cast<uintptr_t>(info.hInstApp), 32u);
@@ -98,12 +90,7 @@ TEST_F(processes, exit_codes_are_thirty_two_bits) {
 }
 
 BOOL start_missing_program(const std::string& missing) {
-    SHELLEXECUTEINFOA info;
-    std::memset(&info, 0, sizeof(info));
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = missing.c_str();
-    info.nShow = SW_SHOWNORMAL;
+    SHELLEXECUTEINFOA info = qv_test::launch_record(missing.c_str());
     const BOOL started = ShellExecuteExA(&info);
     EXPECT_EQ(info.hProcess, nullptr);
     return started;

@@ -12,6 +12,10 @@ namespace qv_posix {
 // signal.
 bool in_fatal_signal();
 
+// How long a filter may run before the process ends with its signal: 10 s
+// unless set otherwise (tests set it short; 0 sets no limit).
+void set_filter_watchdog(unsigned milliseconds);
+
 // Called when a filter is installed, before any fault: the minidump
 // writer's memory and the facts it writes that cannot be gathered safely
 // later (minidump.cpp), and the file writes' one-time set-up (files.cpp).

@@ -2,14 +2,13 @@
 
 #include "tessel/registry2/registry.h"
 #include "tessel/unicode/unicode.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace registry2 = tessel::registry2;
@@ -23,40 +22,17 @@ const wchar_t test_key[] = L"SOFTWARE\\Lindhale\\RegistryTest";
 class registry2_test : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qv_registry2_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        hive_ = folder_ + "/values.reg";
         std::ifstream fixture(QV_REGISTRY_FIXTURES "/values.reg", std::ios::binary);
         ASSERT_TRUE(fixture.good());
         std::ofstream(hive_, std::ios::binary) << fixture.rdbuf();
-        save("QV_REGISTRY");
-        save("QV_TEST_FOLDER");
-        save("QV_TEST_UNDEFINED");
-        save("QV_TEST_LONG");
-        setenv("QV_REGISTRY", hive_.c_str(), 1);
-        setenv("QV_TEST_FOLDER", "C:\\Quorvane", 1);
-        unsetenv("QV_TEST_UNDEFINED");
-    }
-    void TearDown() override {
-        for (const auto& entry : saved_) {
-            if (entry.second.first)
-                setenv(entry.first.c_str(), entry.second.second.c_str(), 1);
-            else
-                unsetenv(entry.first.c_str());
-        }
-        std::remove(hive_.c_str());
-        rmdir(folder_.c_str());
     }
 
-    void save(const char* name) {
-        const char* value = std::getenv(name);
-        saved_.push_back({name, {value != nullptr, value != nullptr ? value : ""}});
-    }
-
-    std::string folder_;
-    std::string hive_;
-    std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+    qv_test::test_folder folder_;
+    const std::string hive_ = folder_ / "values.reg";
+    qv_test::scoped_environment registry_{"QV_REGISTRY", hive_};
+    qv_test::scoped_environment test_folder_{"QV_TEST_FOLDER", std::string("C:\\Quorvane")};
+    qv_test::scoped_environment undefined_{"QV_TEST_UNDEFINED", std::nullopt};
+    qv_test::scoped_environment long_{"QV_TEST_LONG", std::nullopt};
 };
 
 template <class Error, class Call>

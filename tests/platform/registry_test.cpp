@@ -2,43 +2,23 @@
 // and RegCloseKey.
 
 #include "platform/win32.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
+using qv_test::sentinel;
 
 class posix_registry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qv_registry_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        hive_ = folder_ + "/hive.reg";
-        const char* previous = std::getenv("QV_REGISTRY");
-        had_previous_ = previous != nullptr;
-        if (had_previous_) previous_ = previous;
-        setenv("QV_REGISTRY", hive_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (had_previous_)
-            setenv("QV_REGISTRY", previous_.c_str(), 1);
-        else
-            unsetenv("QV_REGISTRY");
-        std::remove(hive_.c_str());
-        rmdir(folder_.c_str());
-    }
-
-    void write_hive(const std::string& bytes) {
-        std::ofstream(hive_, std::ios::binary | std::ios::trunc) << bytes;
-    }
+    void write_hive(const std::string& bytes) { qv_test::write_file(hive_, bytes); }
 
     // Opens a key below HKEY_LOCAL_MACHINE with read access; fails the test otherwise.
     HKEY open(const wchar_t* path) {
@@ -62,10 +42,9 @@ protected:
         return buffer;
     }
 
-    std::string folder_;
-    std::string hive_;
-    bool had_previous_ = false;
-    std::string previous_;
+    qv_test::test_folder folder_;
+    const std::string hive_ = folder_ / "hive.reg";
+    qv_test::scoped_environment registry_{"QV_REGISTRY", hive_};
 };
 
 const char header[] = "Windows Registry Editor Version 5.00\r\n\r\n";

@@ -3,7 +3,7 @@
 
 #include "archive/digest.h"
 #include "archive/layout.h"
-#include "package_fixture.h"
+#include "tests/archive/package_fixture.h"
 #include "tools/qvpack/commands.h"
 
 #include <sstream>

@@ -1,45 +1,17 @@
 // The POSIX layer's ExpandEnvironmentStringsW and GetSystemDefaultLangID.
 
 #include "platform/win32.h"
+#include "tests/support/test_folder.h"
+#include "tests/support/win32_calls.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace {
 
-const DWORD sentinel = 0xdeadbeef;
-
-// Sets environment variables for one test and puts the old values back.
-class scoped_environment {
-public:
-    void set(const char* name, const char* value) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~scoped_environment() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->existed)
-                setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                unsetenv(it->name.c_str());
-        }
-    }
-
-private:
-    struct saved {
-        std::string name;
-        bool existed;
-        std::string value;
-    };
-    std::vector<saved> saved_;
-};
+using qv_test::scoped_environment;
+using qv_test::sentinel;
 
 std::wstring expand(const wchar_t* text) {
     wchar_t buffer[256];
@@ -50,12 +22,11 @@ std::wstring expand(const wchar_t* text) {
 }
 
 TEST(posix_environment, expands_defined_names_and_keeps_the_rest_as_written) {
-    scoped_environment environment;
-    environment.set("QV_ENV_A", "alpha");
-    environment.set("QV_ENV_UTF8", "caf\xc3\xa9");
-    environment.set("QV_ENV_BYTES", "caf\xe9");
-    environment.set("QV_ENV_EMPTY", "");
-    environment.set("QV_ENV_MISSING", nullptr);
+    const scoped_environment a("QV_ENV_A", std::string("alpha"));
+    const scoped_environment utf8("QV_ENV_UTF8", std::string("caf\xc3\xa9"));
+    const scoped_environment bytes("QV_ENV_BYTES", std::string("caf\xe9"));
+    const scoped_environment empty("QV_ENV_EMPTY", std::string());
+    const scoped_environment missing("QV_ENV_MISSING", std::nullopt);
 
     EXPECT_EQ(expand(L"x%QV_ENV_A%y"), L"xalphay");
     EXPECT_EQ(expand(L"%qv_env_a%"), L"alpha");  // names ignore case
@@ -70,8 +41,7 @@ TEST(posix_environment, expands_defined_names_and_keeps_the_rest_as_written) {
 }
 
 TEST(posix_environment, expansion_reports_the_size_it_needs) {
-    scoped_environment environment;
-    environment.set("QV_ENV_A", "alpha");
+    const scoped_environment a("QV_ENV_A", std::string("alpha"));
     SetLastError(sentinel);
     EXPECT_EQ(ExpandEnvironmentStringsW(L"<%QV_ENV_A%>", nullptr, 0), 8u);  // with the terminator
     wchar_t small[4] = {L'x', L'x', L'x', L'x'};
@@ -90,9 +60,8 @@ TEST(posix_environment, expansion_reports_the_size_it_needs) {
 }
 
 TEST(posix_locale, system_language_follows_lc_all_then_lang) {
-    scoped_environment environment;
-    environment.set("LC_ALL", nullptr);
-    environment.set("LANG", nullptr);
+    const scoped_environment no_lc_all("LC_ALL", std::nullopt);
+    const scoped_environment no_lang("LANG", std::nullopt);
     EXPECT_EQ(GetSystemDefaultLangID(), 1033);
 
     const struct {
@@ -105,13 +74,15 @@ TEST(posix_locale, system_language_follows_lc_all_then_lang) {
         {"C", 1033},           {"POSIX", 1033},       {"xx_YY", 1033},
     };
     for (const auto& entry : cases) {
-        environment.set("LANG", entry.locale);
+        const scoped_environment lang("LANG", std::string(entry.locale));
         EXPECT_EQ(GetSystemDefaultLangID(), entry.id) << entry.locale;
     }
-    environment.set("LANG", "de_DE.UTF-8");
-    environment.set("LC_ALL", "en_GB.UTF-8");
-    EXPECT_EQ(GetSystemDefaultLangID(), 2057);
-    environment.set("LC_ALL", "");  // empty counts as unset
+    const scoped_environment lang("LANG", std::string("de_DE.UTF-8"));
+    {
+        const scoped_environment lc_all("LC_ALL", std::string("en_GB.UTF-8"));
+        EXPECT_EQ(GetSystemDefaultLangID(), 2057);
+    }
+    const scoped_environment lc_all("LC_ALL", std::string());  // empty counts as unset
     EXPECT_EQ(GetSystemDefaultLangID(), 1031);
 }
 
