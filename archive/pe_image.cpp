@@ -32,7 +32,9 @@ std::string placed(uint64_t at, uint64_t size) { return "(offset " + n(at) + ", 
 class header_bytes {
 public:
     header_bytes(std::string_view head, uint64_t file_size) : head_(head), file_size_(file_size) {}
-    // That what, at..at+size, lies in the bytes at hand.
+    // Refuses the headers unless the part named what (size bytes from at)
+    // lies in the bytes at hand, saying whether it ends behind the file or
+    // only behind the bytes read for the headers.
     void need(const char* what, uint64_t at, uint64_t size) const {
         if (at + size <= head_.size()) return;
         if (at + size > file_size_)

@@ -1,6 +1,7 @@
 // Writes packages: a launcher image followed by the archive, streamed to
 // disk with each digest computed while the payload is written. Used by the
-// package tool and by tests that build packages in-process.
+// package tool and by tests that build packages in-process; the calls only
+// tests make are protected, and tests/support/package_writer.h opens them.
 #pragma once
 
 #include "archive/host_file.h"
@@ -23,12 +24,6 @@ struct written_record {
     uint64_t offset;  // of the payload
     uint32_t length;
     record_role role;
-};
-
-// Deliberate damage for tests; the package tool never sets it.
-struct record_damage {
-    std::optional<std::string> digest;  // stored instead of the real one
-    std::optional<uint32_t> length;     // stored instead of the real one
 };
 
 // The records of a stub, file or value group (writer.cpp).
@@ -56,7 +51,6 @@ public:
                          const std::string& name = "stub");
 
     void add_file(const std::string& name, const std::string& file_name, const std::string& source_path);
-    void add_file_data(const std::string& name, const std::string& file_name, const std::string& data);
     void add_value(const std::string& name, const std::string& text);
 
     // Ends the archive with the tail record.
@@ -64,22 +58,30 @@ public:
     // Bytes behind the archive (after add_tail): zero bytes up to a multiple
     // of alignment, then the bytes given.
     void align(uint32_t alignment);
-    void add_trailing(const std::string& bytes);
     void add_trailing_file(const std::string& path);
 
     // Puts the package in place, once check (when given) has read it
     // whole under its temporary name; the writer cannot be used afterwards.
     void close(const std::function<void(const std::string& written)>& check = nullptr);
 
-    // One record with any payload: for groups the format does not know.
-    void add_record(const std::string& payload, record_role role = record_role::other);
-    void damage_next_record(const record_damage& damage);
-
     const std::vector<written_record>& records() const { return records_; }
-    uint64_t size() const { return size_; }
 
     // Progress: called with the package size so far after every block.
     void on_progress(void (*callback)(uint64_t written, void* context), void* context);
+
+protected:
+    // Packages no tool builds, for tests: a file group from memory, bytes
+    // behind the tail, records with any payload (groups the format does not
+    // know) and deliberate damage to the next record.
+    struct record_damage {
+        std::optional<std::string> digest;  // stored instead of the real one
+        std::optional<uint32_t> length;     // stored instead of the real one
+    };
+    void add_file_data(const std::string& name, const std::string& file_name, const std::string& data);
+    void add_trailing(const std::string& bytes);
+    void add_record(const std::string& payload, record_role role = record_role::other);
+    void damage_next_record(const record_damage& damage);
+    uint64_t size() const { return size_; }
 
 private:
     enum class state { empty, archive, tail, closed };

@@ -1,7 +1,7 @@
 // The stages of the run, one member function each, called in their fixed
-// order by package_run::execute. Stages 1 (the log), 7 (the "/V" split), 9
-// (both steps of the parameters) and the registry reads of stage 12 (the
-// language) swallow their own failures; any other exception ends the run in
+// order by package_run::execute. The log, the "/V" split, both steps of
+// the parameters and the registry reads of the installer's language
+// swallow their own failures; any other exception ends the run in
 // run_package's handler.
 
 #include "launcher/run.h"
@@ -82,7 +82,7 @@ private:
         package_error_ = GetLastError();
     }
 
-    // Stage 1: a log that cannot be opened leaves the run without one, and
+    // The log: one that cannot be opened leaves the run without one, and
     // without a word about it. Without a temporary directory there is none.
     void attach_log() {
         const std::string folder = temp_directory();
@@ -90,17 +90,17 @@ private:
         log_ready_ = swallowing_failure([&] { tessel::log::attach(new tessel::log::file(folder + "Reader")); });
     }
 
-    // Stage 2: "/s" anywhere, case-sensitive; it also travels on to the
+    // The silent switch: "/s" anywhere, case-sensitive; it also travels on to the
     // installer in "commandline".
     void check_silent_switch() {
         if (tessel::contains(command_line_, "/s")) silent_mode = true;
     }
 
-    // Stage 3: the product name and folders from the string table. With a
+    // The environment: the product name and folders from the string table. With a
     // module handle no crash dump writer is installed. Not guarded.
     void init_environment() { config::init_from_resources(instance_); }
 
-    // Stage 4: one package at a time on the whole machine.
+    // The single-instance guard: one package at a time on the whole machine.
     bool take_single_instance_guard() {
         guard_.reset(new tessel::real_mutex(guard_name));
         if (guard_->try_acquire(0)) return true;
@@ -111,7 +111,7 @@ private:
         return false;
     }
 
-    // Stage 5; nothing is left behind when the folder cannot be made current.
+    // The working folder; nothing is left behind when the folder cannot be made current.
     bool prepare_folder() {
         folder_.reset(prepare_working_folder());
         if (folder_.valid()) return true;
@@ -120,7 +120,7 @@ private:
         return false;
     }
 
-    // Stage 7.
+    // The "/V" split of the package's command line.
     void split_command_line() {
         if (!swallowing_failure([this] { split_package_command_line(command_line_); })) {
             value_table["commandline"] = command_line_;
@@ -128,7 +128,7 @@ private:
         }
     }
 
-    // Stage 8: the reader reports its own failures and leaves archive_valid.
+    // The archive: the reader reports its own failures and leaves archive_valid.
     // It reads the file held since the start; the path only names it.
     void read_archive() {
         char own_path[MAX_PATH] = "";
@@ -141,13 +141,13 @@ private:
         extraction_failed = run.extraction_failed;
     }
 
-    // Stage 9: two steps, each skipped alone when it fails.
+    // The installer's parameters: two steps, each skipped alone when it fails.
     void compose_parameters() {
         swallowing_failure(merge_parameters);
         swallowing_failure(add_installer_log);
     }
 
-    // Stage 10. A file that could not be written here was reported as
+    // The archive's verdict. A file that could not be written here was reported as
     // such: it is no damaged download.
     bool check_archive() {
         if (archive_valid) return true;
@@ -156,7 +156,7 @@ private:
         return false;
     }
 
-    // Stage 14.
+    // The installer's start, and the wait for its end.
     void launch_and_wait() {
         const std::string directory = parent_directory();
         SHELLEXECUTEINFOA launch;
@@ -188,7 +188,7 @@ private:
         CloseHandle(launch.hProcess);
     }
 
-    // Stage 14's log lines, just before the start.
+    // The launch's log lines, just before the start.
     void write_launch_lines() {
         if (!log_ready_) return;
         tessel::log::print("");
@@ -198,7 +198,7 @@ private:
         tessel::log::print("");
     }
 
-    // Stage 15: leave the working folder before removing it.
+    // The clean-up: leave the working folder before removing it.
     void clean_up() {
         SetCurrentDirectoryA(parent_directory().c_str());
         remove_working_folder(folder_.release());

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "archive/reader.h"
-#include "archive/writer.h"
 #include "platform/posix/internal/dos_path.h"
 #include "tests/support/extract_package.h"
+#include "tests/support/package_writer.h"
 #include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -47,9 +47,9 @@ protected:
     static std::string image() { return "MZ" + std::string(998, '\x90'); }
 
     // Stub group, the groups added by body, the tail record, trailing bytes.
-    std::vector<archive::written_record> build(const std::function<void(archive::package_writer&)>& body,
+    std::vector<archive::written_record> build(const std::function<void(qv_test::package_writer&)>& body,
                                                const std::string& trailing = std::string()) {
-        archive::package_writer writer(package());
+        qv_test::package_writer writer(package());
         writer.add_stub_data(image(), "Reader.exe");
         body(writer);
         writer.add_tail();

@@ -13,7 +13,7 @@
 
 namespace {
 
-using archive::package_writer;
+using qv_test::package_writer;
 using Table = std::map<std::string, std::string>;
 
 std::string system_text(DWORD code) {
@@ -198,7 +198,7 @@ TEST_F(ReaderTest, AnUnrecognisedKindSkipsItselfAndOneMoreRecord) {
 }
 
 TEST_F(ReaderTest, GroupsBeforeTheStubAreNeverRead) {
-    archive::package_writer writer(package());
+    qv_test::package_writer writer(package());
     writer.add_record("never read");
     writer.add_record("early");
     writer.add_record("value");
@@ -319,7 +319,7 @@ TEST_F(ReaderTest, ABrokenWalkAfterTheTailInvalidatesTheArchive) {
         silent_mode = silent;
         package_writer writer(package());
         writer.add_stub_data(image(), "Reader.exe");
-        archive::record_damage damage;
+        qv_test::package_writer::record_damage damage;
         damage.length = 0x7ffffff0;  // points before the start of the file
         writer.damage_next_record(damage);
         writer.add_record("text");
@@ -335,7 +335,7 @@ TEST_F(ReaderTest, ABrokenWalkAfterTheTailInvalidatesTheArchive) {
         reset();
         silent_mode = silent;
         damage.length = 0xfffffffc;
-        archive::package_writer second(package());
+        qv_test::package_writer second(package());
         second.add_stub_data(image(), "Reader.exe");
         second.damage_next_record(damage);
         second.add_record("value");

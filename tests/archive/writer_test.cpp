@@ -16,7 +16,7 @@ TEST_F(WriterTest, LengthsBeyondTheFormatAreRefusedBeforeAnythingIsRead) {
         return path(name);
     };
     write_file(path("stub.exe"), image());
-    archive::package_writer writer(package());
+    qv_test::package_writer writer(package());
     writer.add_stub(path("stub.exe"), "Reader.exe");
     try {
         writer.add_file("big", "big.bin", sparse("big.bin", archive::max_payload_length + 1ull));
@@ -34,7 +34,7 @@ TEST_F(WriterTest, LengthsBeyondTheFormatAreRefusedBeforeAnythingIsRead) {
 }
 
 TEST_F(WriterTest, GroupsMustComeInTheirOrder) {
-    archive::package_writer writer(package());
+    qv_test::package_writer writer(package());
     EXPECT_THROW(writer.add_value("early", "x"), archive::package_error);  // no stub group yet
     EXPECT_THROW(writer.add_tail(), archive::package_error);
     writer.add_stub_data(image(), "Reader.exe");
@@ -44,7 +44,7 @@ TEST_F(WriterTest, GroupsMustComeInTheirOrder) {
     EXPECT_THROW(writer.add_value("late", "x"), archive::package_error);
     writer.close();
     EXPECT_THROW(writer.add_trailing("x"), archive::package_error);
-    EXPECT_THROW(archive::package_writer(path("no/such/folder/p.exe")), archive::package_error);
+    EXPECT_THROW(qv_test::package_writer(path("no/such/folder/p.exe")), archive::package_error);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include "tests/e2e/e2e.h"
 
-#include "archive/writer.h"
 #include "tests/support/installer_record.h"
+#include "tests/support/package_writer.h"
 #include "tests/support/test_folder.h"
 
 #include <dirent.h>
@@ -286,7 +286,7 @@ std::string sandbox::build_package(const package_plan& plan, const std::string& 
     const std::string archive_path = path(name + ".archive");
     const std::string image = plan.launcher.empty() ? launcher_path() : plan.launcher;
     {
-        archive::package_writer writer(archive_path);
+        qv_test::package_writer writer(archive_path);
         if (plan.hole == 0) {
             writer.add_stub(image, "Reader.exe");
         } else {
@@ -295,7 +295,7 @@ std::string sandbox::build_package(const package_plan& plan, const std::string& 
         for (size_t i = 0; i < plan.files.size(); ++i) {
             const packed_file& file = plan.files[i];
             if (i + 1 == plan.files.size() && (plan.stored_data_length || plan.damage_last_file_digest)) {
-                archive::record_damage damage;
+                qv_test::package_writer::record_damage damage;
                 damage.length = plan.stored_data_length;
                 if (plan.damage_last_file_digest) damage.digest = std::string(16, '\x5a');
                 // A file group in file order: data, file name, name, kind.

@@ -17,9 +17,9 @@ bool ends_with(const std::string& text, const std::string& tail) {
 }  // namespace
 
 std::string build_package(e2e::sandbox& box, const std::string& name,
-                          const std::function<void(archive::package_writer&)>& add) {
+                          const std::function<void(qv_test::package_writer&)>& add) {
     const std::string path = box.path(name);
-    archive::package_writer writer(path);
+    qv_test::package_writer writer(path);
     writer.add_stub(e2e::launcher_path(), "Reader.exe");
     add(writer);
     writer.add_tail();
@@ -28,7 +28,7 @@ std::string build_package(e2e::sandbox& box, const std::string& name,
     return path;
 }
 
-void add_marking_installer(archive::package_writer& writer) {
+void add_marking_installer(qv_test::package_writer& writer) {
     writer.add_file_data("installer32", "setup.exe", marking_installer);
     writer.add_value("executable32", "%installer32%");
 }

@@ -2,8 +2,8 @@
 // was started, and the check that a run left nothing where it should not.
 #pragma once
 
-#include "archive/writer.h"
 #include "tests/e2e/e2e.h"
+#include "tests/support/package_writer.h"
 
 #include <functional>
 #include <set>
@@ -23,10 +23,10 @@ const e2e::message_box invalid_archive{"Invalid Archive!",
 // A package of the real launcher: the stub group, whatever add writes, the
 // tail record. Returns its path in the sandbox.
 std::string build_package(e2e::sandbox& box, const std::string& name,
-                          const std::function<void(archive::package_writer&)>& add);
+                          const std::function<void(qv_test::package_writer&)>& add);
 
 // The marking installer as "installer32" and executable32 naming it.
-void add_marking_installer(archive::package_writer& writer);
+void add_marking_installer(qv_test::package_writer& writer);
 
 // What a finished run left that it must not have: anything in its
 // temporary directory but the launcher's own log, anything on drive C:,

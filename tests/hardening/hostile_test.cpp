@@ -94,7 +94,7 @@ TEST_F(hostile, lengths_that_overflow_the_distance_arithmetic_are_refused) {
         SCOPED_TRACE(length);
         const std::string package = hardening::build_package(box, "package" + std::to_string(length), [&](auto& writer) {
             hardening::add_marking_installer(writer);
-            archive::record_damage damage;
+            qv_test::package_writer::record_damage damage;
             damage.length = length;
             writer.damage_next_record(damage);
             writer.add_record("/V\"A=1\"", archive::record_role::value_text);

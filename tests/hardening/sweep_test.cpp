@@ -13,9 +13,9 @@
 
 #include "archive/layout.h"
 #include "archive/reader.h"
-#include "archive/writer.h"
 #include "tests/hardening/hardening.h"
 #include "tests/support/extract_package.h"
+#include "tests/support/package_writer.h"
 #include "tests/support/test_folder.h"
 
 #include <fcntl.h>
@@ -46,7 +46,7 @@ struct sweep_package {
 
 sweep_package write_package(const std::string& path, const std::string* image_path, const std::string& image,
                             const std::string& installer) {
-    archive::package_writer writer(path);
+    qv_test::package_writer writer(path);
     if (image_path != nullptr)
         writer.add_stub(*image_path, "Reader.exe");
     else

@@ -150,7 +150,7 @@ TEST_F(QvpackTest, ALauncherImageHoldingTheMarkerTextIsNotTakenForAPackage) {
 TEST_F(QvpackTest, VerifyWarnsOfAnInstallerWindowsDoesNotStart) {
     for (const char* file_name : {"product.msi", "setup.exe", "install.CMD", "SETUP.EXE"}) {
         SCOPED_TRACE(file_name);
-        build([&](archive::package_writer& w) {
+        build([&](qv_test::package_writer& w) {
             w.add_file_data("installer32", file_name, "1");
             w.add_value("executable32", "%installer32%");
         });
@@ -164,7 +164,7 @@ TEST_F(QvpackTest, VerifyWarnsOfAnInstallerWindowsDoesNotStart) {
 }
 
 TEST_F(QvpackTest, VerifyNamesTheReason) {
-    const auto records = build([](archive::package_writer& w) {
+    const auto records = build([](qv_test::package_writer& w) {
         w.add_file_data("one", "one.bin", "1");
         w.add_value("two", "2");
     });
@@ -179,7 +179,7 @@ TEST_F(QvpackTest, VerifyNamesTheReason) {
     EXPECT_EQ(reason, "the tail record at offset " + std::to_string(records.back().offset) + " fails its digest");
 
     // A name Windows refuses: the launcher would not extract it.
-    build([](archive::package_writer& w) { w.add_file_data("one", "a?b", "1"); });
+    build([](qv_test::package_writer& w) { w.add_file_data("one", "a?b", "1"); });
     EXPECT_EQ(qvpack::verify(package(), reason), 1);
     EXPECT_EQ(reason, "the packed file name a?b is not a plain file name");
 
@@ -187,7 +187,7 @@ TEST_F(QvpackTest, VerifyNamesTheReason) {
     EXPECT_EQ(qvpack::verify(package(), reason), 1);
     EXPECT_EQ(reason, "no tail record: the marker \"chunked-installer-tail\" is not in the file");
 
-    build([](archive::package_writer& w) { w.add_value("v", "t"); }, std::string(5, 'z'));
+    build([](qv_test::package_writer& w) { w.add_value("v", "t"); }, std::string(5, 'z'));
     EXPECT_NE(listed().find("; 5 bytes behind it\n" + row(package_size() - 5, 5) + "other bytes\nvalid, not signed\n"),
               std::string::npos)
         << listed();
@@ -272,7 +272,7 @@ TEST_F(QvpackTest, BuildRefusesDamagedHeadersAndAMarkerInTheTrailerAndLeavesNoth
 }
 
 TEST_F(QvpackTest, ExtractMarksTheValuesTheLauncherEntersItself) {
-    build([](archive::package_writer& w) {
+    build([](qv_test::package_writer& w) {
         w.add_value("source", "C:\\elsewhere");
         w.add_value("msilog", "ON");
     });

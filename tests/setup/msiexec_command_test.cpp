@@ -36,13 +36,21 @@ TEST(setup_command, program_name_quoted_or_not) {
 
 TEST(setup_command, options_in_any_order_and_form) {
     const setup::request request = setup::parse_arguments(
-        "/S TARGETDIR=\"C:\\a b\" /vX=1 /L1049 /V\"P=\\\"q r\\\" PATH=C:\\Q\\\\\" /L1031 /Labc /v\"unclosed \\\"");
-    EXPECT_TRUE(request.silent);
+        "TARGETDIR=\"C:\\a b\" /vX=1 /L1049 /V\"P=\\\"q r\\\" PATH=C:\\Q\\\\\" /L1031 /Labc /v\"unclosed \\\"");
     EXPECT_EQ(request.language, "1049");  // the first /L<digits>; /Labc is msiexec's (a log option)
     EXPECT_EQ(request.passed_on, "TARGETDIR=\"C:\\a b\" /Labc");
     // Backslashes before a quote halve; an unclosed text runs to the end.
     EXPECT_EQ(request.msiexec_text, "X=1 P=\"q r\" PATH=C:\\Q\\ unclosed \"");
-    EXPECT_FALSE(setup::parse_arguments("/silent /s/x").silent);
+}
+
+// Silent exactly when the launcher is: "/s" anywhere, case-sensitive.
+TEST(setup_command, silent_by_the_launchers_rule) {
+    for (const char* shown : {"", "/S", "/V\"/S\"", "TARGETDIR=C:\\s"})
+        EXPECT_FALSE(setup::parse_arguments(shown).silent) << shown;
+    for (const char* silent : {"/s", "/v\"A=1 /s\"", "x/silent", "/s /S", "/s/x"})
+        EXPECT_TRUE(setup::parse_arguments(silent).silent) << silent;
+    // Only the word "/s" is the launcher's own; the rest is msiexec's.
+    EXPECT_EQ(setup::parse_arguments("/s /S x/silent").passed_on, "/S x/silent");
 }
 
 }  // namespace

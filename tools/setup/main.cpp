@@ -9,9 +9,8 @@
 // it has the launcher's process entry (platform_entry), which restricts the
 // DLL search to the system folder before anything else loads.
 
+#include "platform/win32.h"
 #include "tools/setup/msiexec_command.h"
-
-#include <windows.h>
 
 #include <string>
 #include <vector>

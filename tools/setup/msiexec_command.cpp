@@ -80,6 +80,8 @@ std::string arguments_of(const std::string& command_line) {
 
 request parse_arguments(const std::string& arguments) {
     request result;
+    // The launcher's rule, so that the two agree on every command line.
+    result.silent = arguments.find("/s") != std::string::npos;
     size_t at = skip_blanks(arguments, 0);
     while (at < arguments.size()) {
         const bool v_option = arguments.compare(at, 2, "/V") == 0 || arguments.compare(at, 2, "/v") == 0;
@@ -89,10 +91,9 @@ request parse_arguments(const std::string& arguments) {
         } else {
             const std::string word = word_at(arguments, at);
             if (v_option) append_word(result.msiexec_text, word.substr(2));
-            else if (word == "/s" || word == "/S") result.silent = true;
             else if (is_language_option(word)) {
                 if (result.language.empty()) result.language = word.substr(2);
-            } else {
+            } else if (word != "/s") {
                 append_word(result.passed_on, word);
             }
         }

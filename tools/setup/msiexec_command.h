@@ -7,7 +7,9 @@
 //   /L<digits>   the installer's language (the launcher puts it first); it
 //                becomes the public property INSTALLERLANGUAGE. The first
 //                one counts; later ones are dropped.
-//   /s or /S     silent: msiexec gets /qn.
+//   /s           silent: msiexec gets /qn. As the launcher reads it: "/s"
+//                anywhere, case-sensitive ("/silent", a "/s" inside a /V
+//                text); "/S" is not silent. The word "/s" is not passed on.
 //   /V"text"     msiexec options and PROPERTY=value pairs, handed to
 //   /Vtext       msiexec as they are; inside the quotes \" stands for a
 //                quote and 2n backslashes before a quote for n (the
@@ -25,7 +27,7 @@ const char language_property[] = "INSTALLERLANGUAGE";
 
 struct request {
     std::string language;   // the digits of /L<digits>; empty without one
-    bool silent = false;    // /s
+    bool silent = false;    // "/s" anywhere
     std::string msiexec_text;  // the /V texts, unescaped, blank-separated
     std::string passed_on;     // the other options, blank-separated
 };
