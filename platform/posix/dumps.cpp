@@ -1,6 +1,5 @@
 // SetUnhandledExceptionFilter over the fatal signals (SIGSEGV, SIGBUS,
-// SIGILL, SIGFPE, SIGABRT), and LoadLibraryA / GetProcAddress / FreeLibrary
-// for the layer's own debug help library (minidump.cpp).
+// SIGILL, SIGFPE, SIGABRT).
 // Differs from Windows:
 // - the filter runs in a signal handler, on an alternate stack for every
 //   thread that installed a filter (other threads use their own stack, so a
@@ -18,13 +17,10 @@
 //   to the disposition that was in place before, so the process dies of it
 //   as it would have; EXCEPTION_EXECUTE_HANDLER ends the process at once
 //   with _exit(exception code), of which a parent sees the low byte;
-//   EXCEPTION_CONTINUE_EXECUTION resumes (a fault then faults again);
-// - LoadLibraryA knows "dbghelp.dll" only, and fails for it as if missing
-//   while QV_NO_DBGHELP is set to anything but "" or "0".
+//   EXCEPTION_CONTINUE_EXECUTION resumes (a fault then faults again).
 
 #include "platform/posix/internal/exception_context.h"
 #include "platform/posix/internal/fatal_signal.h"
-#include "platform/posix/internal/module.h"
 #include "platform/win32.h"
 
 #include <signal.h>
@@ -35,7 +31,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -207,25 +202,6 @@ void install_signal_handlers() {
     for (size_t i = 0; i < fatal_signal_count; ++i) sigaction(fatal_signals[i], &action, &previous_actions[i]);
 }
 
-// The debug help library: one module, counted like a loaded library.
-qv_module& debug_help_module() {
-    static qv_module* module = new qv_module{std::string(), {}};  // lives until exit
-    return *module;
-}
-std::atomic<int> debug_help_references(0);
-
-bool names_debug_help(const char* name) {
-    const char* base = name;
-    for (const char* p = name; *p != '\0'; ++p)
-        if (*p == '\\' || *p == '/') base = p + 1;
-    return strcasecmp(base, "dbghelp.dll") == 0 || strcasecmp(base, "dbghelp") == 0;
-}
-
-bool debug_help_disabled() {
-    const char* value = std::getenv("QV_NO_DBGHELP");
-    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
-}
-
 }  // namespace
 
 bool qv_posix::in_fatal_signal() { return filter_depth > 0; }
@@ -244,49 +220,4 @@ LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCE
     }
     SetLastError(ERROR_SUCCESS);
     return top_level_filter.exchange(filter);
-}
-
-HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (!names_debug_help(name) || debug_help_disabled()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    ++debug_help_references;
-    SetLastError(ERROR_SUCCESS);
-    return &debug_help_module();
-}
-
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module == &debug_help_module() && debug_help_references.load() == 0) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    // Ordinals (values below 0x10000) name nothing here.
-    if (module != &debug_help_module() || reinterpret_cast<uintptr_t>(name) < 0x10000 ||
-        std::strcmp(name, "MiniDumpWriteDump") != 0) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(MiniDumpWriteDump));
-}
-
-BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (module != &debug_help_module()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    int references = debug_help_references.load();
-    do {
-        if (references == 0) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-    } while (!debug_help_references.compare_exchange_weak(references, references - 1));
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
 }

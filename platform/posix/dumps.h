@@ -1,6 +1,5 @@
-// Unhandled-exception filters over fatal signals, dynamic loading of the
-// layer's own debug help library, and minidump files. Implemented in
-// dumps.cpp and minidump.cpp.
+// Unhandled-exception filters over fatal signals and minidump files.
+// Implemented in dumps.cpp and minidump.cpp.
 #pragma once
 
 #include "platform/posix/types.h"
@@ -16,7 +15,6 @@
 #define EXCEPTION_PRIV_INSTRUCTION 0xC0000096u
 #define EXCEPTION_DATATYPE_MISALIGNMENT 0x80000002u
 #define EXCEPTION_ARRAY_BOUNDS_EXCEEDED 0xC000008Cu
-#define EXCEPTION_FLT_DENORMAL_OPERAND 0xC000008Du
 #define EXCEPTION_FLT_INEXACT_RESULT 0xC000008Fu
 #define EXCEPTION_FLT_INVALID_OPERATION 0xC0000090u
 #define EXCEPTION_FLT_OVERFLOW 0xC0000091u
@@ -46,9 +44,6 @@ typedef LONG(WINAPI* PTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS* info);
 typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
-HMODULE WINAPI LoadLibraryA(LPCSTR name);
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
-BOOL WINAPI FreeLibrary(HMODULE module);
 
 typedef enum _MINIDUMP_TYPE { MiniDumpNormal = 0 } MINIDUMP_TYPE;
 
@@ -61,7 +56,7 @@ typedef struct _MINIDUMP_EXCEPTION_INFORMATION {
 typedef struct _MINIDUMP_USER_STREAM_INFORMATION* PMINIDUMP_USER_STREAM_INFORMATION;
 typedef struct _MINIDUMP_CALLBACK_INFORMATION* PMINIDUMP_CALLBACK_INFORMATION;
 
-// The layer's own debug help library: what LoadLibraryA("dbghelp.dll") and
+// The layer's own debug help library: what LoadLibraryExA("dbghelp.dll") and
 // GetProcAddress(..., "MiniDumpWriteDump") reach. Writes a minidump of the
 // calling process only; MiniDumpNormal only; no user streams, no callback.
 BOOL WINAPI MiniDumpWriteDump(HANDLE process, DWORD process_id, HANDLE file, MINIDUMP_TYPE dump_type,

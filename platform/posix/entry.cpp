@@ -3,10 +3,10 @@
 // (no quoting is added, so an argument's own blanks cannot be told apart
 // from the separators), without leading blanks and control characters, as
 // the Windows runtime hands it on. WinMain's result is the exit code, of
-// which POSIX keeps the low 8 bits. Like the Windows entry
-// (platform/windows/start.cpp) it first restricts the DLL search to the
-// system folder; the layer loads no library from a folder, so here that
-// changes nothing.
+// which POSIX keeps the low 8 bits. The Windows entry
+// (platform/windows/start.cpp) first restricts the DLL search to the system
+// folder; the layer loads no library from a folder, so here there is
+// nothing to restrict.
 
 #include "platform/posix/internal/module.h"
 #include "platform/win32.h"
@@ -14,8 +14,6 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
     std::string command_line;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) command_line += ' ';

@@ -1,5 +1,4 @@
-// GetLastError, SetLastError, FormatMessageA, LocalFree and the errno
-// translation. Differs from Windows: FormatMessageA knows only the codes
+// GetLastError, SetLastError, FormatMessageA and the errno translation. Differs from Windows: FormatMessageA knows only the codes
 // this layer sets (system message table only, no inserts, any language).
 
 #include "platform/posix/internal/errno_map.h"
@@ -162,9 +161,4 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD message_id, DWORD, LPSTR
     std::memcpy(out, text, length - 2);
     std::memcpy(out + length - 2, "\r\n", 3);
     return static_cast<DWORD>(length);
-}
-
-HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    std::free(memory);
-    return nullptr;
 }

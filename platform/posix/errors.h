@@ -63,10 +63,7 @@
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_STRING 0x00000400
-#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD code);
@@ -76,4 +73,3 @@ void WINAPI SetLastError(DWORD code);
 // return 0 with ERROR_MR_MID_NOT_FOUND (317) as the last error.
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
                             LPSTR buffer, DWORD size, va_list* arguments);
-HLOCAL WINAPI LocalFree(HLOCAL memory);

@@ -1,7 +1,6 @@
 // Files: CreateFileA, SetFilePointer, ReadFile, WriteFile, GetFileSize,
 // SetEndOfFile, GetFileInformationByHandle, SetFileInformationByHandle,
-// CopyFileA, MoveFileExA, DeleteFileA, SetFileAttributesA,
-// GetFileAttributesA.
+// MoveFileExA, DeleteFileA, GetFileAttributesA.
 // Differs from Windows:
 // - share modes are accepted and not enforced: POSIX has no mandatory
 //   sharing, so another open of the same file always succeeds. A folder
@@ -13,7 +12,7 @@
 //   them write without moving what is not theirs; else ERROR_ACCESS_DENIED;
 // - FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself: its handle
 //   reports FILE_ATTRIBUTE_REPARSE_POINT and can be neither read nor
-//   written, and CREATE_ALWAYS or TRUNCATE_EXISTING on it is refused;
+//   written, and CREATE_ALWAYS on it is refused;
 // - a folder handle can only be read from for its information; ReadFile
 //   fails with ERROR_ACCESS_DENIED;
 // - SetFileInformationByHandle takes the attributes of FileBasicInfo (its
@@ -22,10 +21,12 @@
 //   handle's name still leads to its file;
 // - MoveFileExA has nothing to schedule for a restart
 //   (MOVEFILE_DELAY_UNTIL_REBOOT: ERROR_NOT_SUPPORTED): an open file can be
-//   removed at once;
+//   removed at once; it renames within one file system only
+//   (ERROR_NOT_SAME_DEVICE), and takes no flag but MOVEFILE_REPLACE_EXISTING;
 // - a new file's access list becomes its mode as a folder's does
 //   (internal/security.h, without execute permission); without one it gets
-//   the umask's mode; template files and overlapped I/O are refused;
+//   the umask's mode; template files, overlapped I/O and TRUNCATE_EXISTING
+//   are refused (ERROR_INVALID_PARAMETER);
 // - the read-only attribute is the absence of the owner's write bit; it is
 //   honoured for files only (a folder cannot be made read-only) and checked
 //   here, so root is refused too; other attributes (hidden, system ...) are
@@ -246,7 +247,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     using namespace qv_posix;
     if ((access & ~supported_access) != 0 || access == 0 || (share & ~supported_share) != 0 ||
         (flags & ~supported_flags) != 0 || template_file != nullptr || disposition < CREATE_NEW ||
-        disposition > TRUNCATE_EXISTING || (disposition == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0)) {
+        disposition > OPEN_ALWAYS) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
@@ -310,7 +311,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         return INVALID_HANDLE_VALUE;
     }
     if (kind == file_object::kind::file && existed &&
-        (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && status.st_size != 0 &&
+        disposition == CREATE_ALWAYS && status.st_size != 0 &&
         ftruncate(fd, 0) != 0) {
         set_last_error_from_errno();
         close(fd);
@@ -505,7 +506,7 @@ BOOL set_basic_information(file_object& file, const FILE_BASIC_INFO& basic) {
     }
     if (basic.FileAttributes == 0) return TRUE;  // left as they are
     if (file.what() != file_object::kind::file) {
-        // A folder cannot be made read-only (see SetFileAttributesA); a link's own mode does not exist here.
+        // A folder cannot be made read-only (see the opening comment); a link's own mode does not exist here.
         const bool folder = file.what() == file_object::kind::folder;
         if (folder && (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return TRUE;
         SetLastError(folder ? ERROR_INVALID_PARAMETER : ERROR_NOT_SUPPORTED);
@@ -587,95 +588,13 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
     return FALSE;
 }
 
-BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists) {
-    using namespace qv_posix;
-    std::string from, to;
-    if (!posix_path_of(existing, from) || !posix_path_of(target, to)) return FALSE;
-    const int source = open_retrying(from.c_str(), O_RDONLY);
-    if (source < 0) {
-        set_error_for(from.c_str(), errno);
-        return FALSE;
-    }
-    struct stat source_status;
-    const bool stated = fstat(source, &source_status) == 0;
-    if (!stated || S_ISDIR(source_status.st_mode)) {
-        if (stated) errno = EISDIR;
-        set_last_error_from_errno();
-        close(source);
-        return FALSE;
-    }
-    struct stat target_status;
-    if (stat(to.c_str(), &target_status) == 0) {
-        DWORD refusal = ERROR_SUCCESS;
-        if (fail_if_exists) refusal = ERROR_FILE_EXISTS;
-        else if (S_ISDIR(target_status.st_mode) || is_read_only(target_status)) refusal = ERROR_ACCESS_DENIED;
-        // Copying a file onto itself would empty it before reading it.
-        else if (target_status.st_dev == source_status.st_dev && target_status.st_ino == source_status.st_ino)
-            refusal = ERROR_SHARING_VIOLATION;
-        if (refusal != ERROR_SUCCESS) {
-            close(source);
-            SetLastError(refusal);
-            return FALSE;
-        }
-    }
-    const int destination =
-        open_retrying(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | (fail_if_exists ? O_EXCL : 0), 0666);
-    if (destination < 0) {
-        const int error_number = errno;
-        close(source);
-        if (error_number == EEXIST) SetLastError(ERROR_FILE_EXISTS);
-        else set_error_for(to.c_str(), error_number);
-        return FALSE;
-    }
-    ignore_file_size_signal();
-    std::vector<char> buffer(1 << 20);
-    bool ok = true;
-    for (;;) {
-        const ssize_t count = read(source, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) {
-            ok = count == 0;
-            break;
-        }
-        ssize_t done = 0;
-        while (ok && done < count) {
-            const ssize_t put = write(destination, buffer.data() + done, size_t(count - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                if (put == 0) errno = ENOSPC;
-                ok = false;
-            } else {
-                done += put;
-            }
-        }
-        if (!ok) break;
-    }
-    if (ok) {
-        // Windows keeps the attributes and the last write time.
-        const struct timespec times[2] = {source_status.st_atim, source_status.st_mtim};
-        futimens(destination, times);
-        fchmod(destination, source_status.st_mode & 07777);
-    }
-    const int error_number = errno;
-    close(source);
-    if (close(destination) != 0 && ok) ok = false;
-    if (!ok) {
-        errno = error_number;
-        set_last_error_from_errno();
-        unlink(to.c_str());
-        return FALSE;
-    }
-    return TRUE;
-}
-
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     using namespace qv_posix;
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
         SetLastError(ERROR_NOT_SUPPORTED);  // see the opening comment
         return FALSE;
     }
-    if ((flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) != 0 ||
-        target == nullptr) {
+    if ((flags & ~DWORD(MOVEFILE_REPLACE_EXISTING)) != 0 || target == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -701,21 +620,10 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
         }
     }
     if (rename(from.c_str(), to.c_str()) != 0) {
-        if (errno != EXDEV) {
-            set_error_for(to.c_str(), errno);
-            return FALSE;
-        }
-        if ((flags & MOVEFILE_COPY_ALLOWED) == 0 || S_ISDIR(source_status.st_mode)) {
-            SetLastError(ERROR_NOT_SAME_DEVICE);
-            return FALSE;
-        }
-        if (!CopyFileA(existing, target, FALSE)) return FALSE;
-        if (unlink(from.c_str()) != 0) {
-            set_last_error_from_errno();
-            return FALSE;
-        }
+        if (errno == EXDEV) SetLastError(ERROR_NOT_SAME_DEVICE);
+        else set_error_for(to.c_str(), errno);
+        return FALSE;
     }
-    if (flags & MOVEFILE_WRITE_THROUGH) sync();
     return TRUE;
 }
 
@@ -735,34 +643,6 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     }
     if (unlink(path.c_str()) != 0) {
         set_error_for(path.c_str(), errno);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
-    using namespace qv_posix;
-    if ((attributes & ~supported_attributes) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::string path;
-    if (!posix_path_of(name, path)) return FALSE;
-    struct stat status;
-    if (stat(path.c_str(), &status) != 0) {
-        set_error_for(path.c_str(), errno);
-        return FALSE;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            SetLastError(ERROR_INVALID_PARAMETER);  // see the opening comment
-            return FALSE;
-        }
-        return TRUE;
-    }
-    const mode_t mode = mode_with_attributes(status.st_mode, attributes);
-    if (mode != (status.st_mode & 07777) && chmod(path.c_str(), mode) != 0) {
-        set_last_error_from_errno();
         return FALSE;
     }
     return TRUE;

@@ -18,10 +18,8 @@
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
-#define TRUNCATE_EXISTING 5
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
-#define FILE_ATTRIBUTE_SYSTEM 0x00000004
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
@@ -36,9 +34,7 @@
 #define FILE_CURRENT 1
 #define FILE_END 2
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
-#define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
-#define MOVEFILE_WRITE_THROUGH 0x00000008
 
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 
@@ -103,16 +99,13 @@ BOOL WINAPI SetEndOfFile(HANDLE file);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
                                        DWORD size);
-BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL fail_if_exists);
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL WINAPI DeleteFileA(LPCSTR name);
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 DWORD WINAPI GetFileAttributesA(LPCSTR name);
 
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI RemoveDirectoryA(LPCSTR name);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR name);
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
 DWORD WINAPI GetShortPathNameW(LPCWSTR long_path, LPWSTR buffer, DWORD size);

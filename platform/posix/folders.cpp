@@ -1,6 +1,5 @@
 // Folders: CreateDirectoryA, RemoveDirectoryA, SetCurrentDirectoryA,
-// GetCurrentDirectoryA, GetTempPathA / GetTempPathW, GetShortPathNameW,
-// FindFirstFileA / FindNextFileA / FindClose. Differs from Windows:
+// GetTempPathA / GetTempPathW, GetShortPathNameW, FindFirstFileA / FindNextFileA / FindClose. Differs from Windows:
 // - GetTempPathA takes TMPDIR (else /tmp) and reports it as a Z: path; it
 //   does not check that the folder exists, as Windows does not. Names here
 //   are bytes: GetTempPathW is that path read in the ANSI code page.
@@ -23,8 +22,8 @@
 //   FILE_ATTRIBUTE_DIRECTORY when it leads to a folder; RemoveDirectoryA
 //   removes such a link itself, never its target.
 // - A security descriptor's access list becomes the new folder's mode
-//   (internal/security.h): the owner's and the others' permissions, less the
-//   umask; nothing is inherited by what is made inside.
+//   (internal/security.h): the owner's permissions, less the umask; nothing
+//   is inherited by what is made inside.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
@@ -190,15 +189,6 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
         return FALSE;
     }
     return TRUE;
-}
-
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    const std::string path = qv_posix::current_directory();
-    if (path.empty()) {
-        qv_posix::set_last_error_from_errno();
-        return 0;
-    }
-    return qv_posix::copy_path_out(qv_posix::to_dos_path(path), size, buffer);
 }
 
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {

@@ -1,4 +1,6 @@
-// VirtualAlloc and VirtualFree over anonymous mappings.
+// VirtualAlloc and VirtualFree over anonymous mappings; LocalFree for the
+// blocks the layer hands out (message texts, security descriptors), which
+// come from the C library's heap.
 //
 // Differs from Windows: regions are page-aligned, not aligned to 64 KiB,
 // and a region of 2 MiB or more is aligned to 2 MiB and marked for huge
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -96,4 +99,9 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD free_type) {
     }
     munmap(address, length);
     return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    std::free(memory);
+    return nullptr;
 }

@@ -1,4 +1,6 @@
-// Virtual memory: whole regions of pages, reserved and committed at once.
+// Virtual memory: whole regions of pages, reserved and committed at once;
+// LocalFree for what the layer allocates for its caller. Implemented in
+// memory.cpp.
 #pragma once
 
 #include "platform/posix/types.h"
@@ -15,3 +17,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocation_type, D
 // Supports MEM_RELEASE with size 0 of an address VirtualAlloc returned;
 // any other address fails with ERROR_INVALID_ADDRESS.
 BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD free_type);
+// Frees a block that FormatMessageA (FORMAT_MESSAGE_ALLOCATE_BUFFER),
+// ConvertStringSecurityDescriptorToSecurityDescriptorA or GetSecurityInfo
+// allocated; returns null.
+HLOCAL WINAPI LocalFree(HLOCAL memory);

@@ -1,21 +1,25 @@
-// Modules: the process's own module, GetModuleFileNameA/W, and the DLL
-// search: SetDefaultDllDirectories, SetDllDirectoryW, LoadLibraryExA.
+// Modules: the process's own module, GetModuleFileNameA/W, and
+// LoadLibraryExA / GetProcAddress / FreeLibrary for the layer's own debug
+// help library (minidump.cpp).
 // Differs from Windows: module handles are created only by this layer (the
-// process module, its own libraries) or by tests; the path comes from
-// /proc/self/exe. The layer never loads a library from a folder, so every
-// restriction of the search already holds: SetDefaultDllDirectories and
-// SetDllDirectoryW check their arguments as Windows does and change nothing;
-// LoadLibraryExA is LoadLibraryA for the search flags (LOAD_LIBRARY_SEARCH_*)
-// and fails with ERROR_NOT_SUPPORTED for any other flag or a file handle.
+// process module, its debug help library) or by tests; the path comes from
+// /proc/self/exe. LoadLibraryExA knows "dbghelp.dll" only, and fails for it
+// as if missing while QV_NO_DBGHELP is set to anything but "" or "0". The
+// layer never loads a library from a folder, so the search is the system
+// folder's already: the flags may be 0 or LOAD_LIBRARY_SEARCH_SYSTEM32; any
+// other flag or a file handle fails with ERROR_NOT_SUPPORTED.
 
 #include "platform/posix/internal/dos_path.h"
 #include "platform/posix/internal/errno_map.h"
 #include "platform/posix/internal/module.h"
 #include "platform/win32.h"
 
+#include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -107,25 +111,72 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
 
 namespace {
 
-const DWORD dll_search_flags = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
-                               LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+// The debug help library: one module, counted like a loaded library.
+qv_module& debug_help_module() {
+    static qv_module* module = new qv_module{std::string(), {}};  // lives until exit
+    return *module;
+}
+std::atomic<int> debug_help_references(0);
+
+bool names_debug_help(const char* name) {
+    const char* base = name;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/') base = p + 1;
+    return strcasecmp(base, "dbghelp.dll") == 0 || strcasecmp(base, "dbghelp") == 0;
+}
+
+bool debug_help_disabled() {
+    const char* value = std::getenv("QV_NO_DBGHELP");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
 
 }  // namespace
 
-BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
-    if (flags == 0 || (flags & ~dll_search_flags) != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL WINAPI SetDllDirectoryW(LPCWSTR) { return TRUE; }
-
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-    if (file != nullptr || (flags & ~dll_search_flags) != 0) {
+    if (file != nullptr || (flags & ~static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32)) != 0) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    return LoadLibraryA(name);
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!names_debug_help(name) || debug_help_disabled()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++debug_help_references;
+    SetLastError(ERROR_SUCCESS);
+    return &debug_help_module();
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == &debug_help_module() && debug_help_references.load() == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // Ordinals (values below 0x10000) name nothing here.
+    if (module != &debug_help_module() || reinterpret_cast<uintptr_t>(name) < 0x10000 ||
+        std::strcmp(name, "MiniDumpWriteDump") != 0) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(MiniDumpWriteDump));
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    if (module != &debug_help_module()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    int references = debug_help_references.load();
+    do {
+        if (references == 0) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    } while (!debug_help_references.compare_exchange_weak(references, references - 1));
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }

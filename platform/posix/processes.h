@@ -1,5 +1,6 @@
-// Processes, handles, waits, modules, time, system version and folder. Implemented in
-// handles.cpp, processes.cpp, modules.cpp, system.cpp, time.cpp and entry.cpp.
+// Processes, handles, waits, modules, time, system version and folder, the
+// environment. Implemented in handles.cpp, processes.cpp, modules.cpp,
+// system.cpp, time.cpp, environment.cpp and entry.cpp.
 #pragma once
 
 #include "platform/posix/types.h"
@@ -9,13 +10,9 @@
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259
-#define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040
-#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
-#define LOAD_LIBRARY_SEARCH_USER_DIRS 0x00000400
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
 
 typedef struct _SHELLEXECUTEINFOA {
     DWORD cbSize;
@@ -60,9 +57,9 @@ DWORD WINAPI GetCurrentThreadId();
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
-BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
-BOOL WINAPI SetDllDirectoryW(LPCWSTR path);
 HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time);
 void WINAPI Sleep(DWORD milliseconds);

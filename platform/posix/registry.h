@@ -1,6 +1,5 @@
 // Registry, read from a hive kept as a .reg text file named by QV_REGISTRY.
-// Implemented in registry.cpp and reg_file.cpp; GetSystemDefaultLangID in
-// locale.cpp.
+// Implemented in registry.cpp and reg_file.cpp.
 #pragma once
 
 #include "platform/posix/types.h"
@@ -21,7 +20,6 @@
 #define KEY_SET_VALUE 0x0002
 #define KEY_CREATE_SUB_KEY 0x0004
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
 #define KEY_CREATE_LINK 0x0020
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
@@ -41,4 +39,3 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD options, DWORD acc
 LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD size);
 LSTATUS WINAPI RegCloseKey(HKEY key);
-LANGID WINAPI GetSystemDefaultLangID();

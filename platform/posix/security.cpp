@@ -1,18 +1,18 @@
-// Security: ConvertStringSecurityDescriptorToSecurityDescriptorA,
-// CreateWellKnownSid, IsWellKnownSid, CheckTokenMembership,
-// GetSecurityInfo, and the folder mode of an access list
-// (internal/security.h).
+// Security: InitializeSecurityDescriptor, SetSecurityDescriptorDacl,
+// ConvertStringSecurityDescriptorToSecurityDescriptorA, CreateWellKnownSid,
+// IsWellKnownSid, CheckTokenMembership, GetSecurityInfo, and the folder mode
+// of an access list (internal/security.h).
 // Differs from Windows:
 // - the text form is the access list alone ("D:", the flag "P", entries
 //   "(A;flags;rights;;;trustee)" with the flags OI and CI, the rights FA,
-//   FR, FW, FX or a 0x number, the trustees SY, BA, OW, WD and BU); any
-//   other part, entry type, flag, right or trustee fails with
-//   ERROR_NOT_SUPPORTED, text that is no SDDL with ERROR_INVALID_PARAMETER;
-//   the descriptor is one block for LocalFree, its access list the layer's
-//   own (internal/security.h);
-// - the well-known SIDs are SYSTEM, the administrators and everyone; the
-//   calling process is SYSTEM and an administrator when it runs as root,
-//   and CheckTokenMembership takes no token but the caller's (null);
+//   FR and FX, the trustees SY, BA and OW): what the working folder and the
+//   log ask for. Any other part, entry type, flag, right or trustee fails
+//   with ERROR_NOT_SUPPORTED, text that is no SDDL with
+//   ERROR_INVALID_PARAMETER; the descriptor is one block for LocalFree, its
+//   access list the layer's own (internal/security.h);
+// - the well-known SIDs are SYSTEM and the administrators; the calling
+//   process is both when it runs as root, and CheckTokenMembership takes no
+//   token but the caller's (null);
 // - a user other than root is the SID S-1-22-1-<uid>, of which the caller
 //   is a member when it is its effective user;
 // - GetSecurityInfo tells only the owner of a file handle: the
@@ -38,9 +38,8 @@
 namespace qv_posix {
 namespace {
 
-// FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS.
+// FILE_GENERIC_READ, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS.
 const DWORD file_read = 0x120089;
-const DWORD file_write = 0x120116;
 const DWORD file_execute = 0x1200a0;
 const DWORD file_all = 0x1f01ff;
 const BYTE object_inherit = 0x1;
@@ -56,10 +55,9 @@ struct word {
     DWORD value;
 };
 const word inherit_flags[] = {{"OI", object_inherit}, {"CI", container_inherit}};
-const word file_rights[] = {{"FA", file_all}, {"FR", file_read}, {"FW", file_write}, {"FX", file_execute}};
-const word trustees[] = {{"SY", DWORD(trustee::system)},   {"BA", DWORD(trustee::administrators)},
-                         {"OW", DWORD(trustee::owner)},    {"WD", DWORD(trustee::everyone)},
-                         {"BU", DWORD(trustee::users)}};
+const word file_rights[] = {{"FA", file_all}, {"FR", file_read}, {"FX", file_execute}};
+const word trustees[] = {
+    {"SY", DWORD(trustee::system)}, {"BA", DWORD(trustee::administrators)}, {"OW", DWORD(trustee::owner)}};
 
 // The values of a run of words, or'ed; throws fails.
 template <size_t count>
@@ -89,14 +87,7 @@ access_entry parse_entry(const std::string& text) {
 
     access_entry entry;
     entry.flags = static_cast<BYTE>(words(fields[1], inherit_flags));
-    const std::string& rights = fields[2];
-    if (rights.compare(0, 2, "0x") == 0) {
-        char* end = nullptr;
-        entry.mask = static_cast<DWORD>(std::strtoul(rights.c_str() + 2, &end, 16));
-        if (rights.size() == 2 || *end != '\0') throw fails{ERROR_INVALID_PARAMETER};
-    } else {
-        entry.mask = words(rights, file_rights);
-    }
+    entry.mask = words(fields[2], file_rights);
     entry.who = static_cast<trustee>(words(fields[5], trustees));
     return entry;
 }
@@ -121,7 +112,6 @@ static_assert(sizeof(sid_value) == 16, "SID layout");
 
 bool well_known_sid(WELL_KNOWN_SID_TYPE type, sid_value& sid) {
     switch (type) {
-        case WinWorldSid: sid = {1, 1, {0, 0, 0, 0, 0, 1}, {0, 0}}; return true;
         case WinLocalSystemSid: sid = {1, 1, {0, 0, 0, 0, 0, 5}, {18, 0}}; return true;
         case WinBuiltinAdministratorsSid: sid = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}}; return true;
     }
@@ -172,24 +162,49 @@ bool folder_mode(const SECURITY_ATTRIBUTES* security, mode_t& mode) {
     }
     const bool root = geteuid() == 0;
     mode_t owner = 0;
-    mode_t others = 0;
     for (DWORD i = 0; i < list->count; ++i) {
         const access_entry& entry = list->entries[i];
-        switch (entry.who) {
-            case trustee::owner: owner |= mode_bits(entry.mask); break;
-            case trustee::system:
-            case trustee::administrators:
-                if (root) owner |= mode_bits(entry.mask);
-                break;
-            case trustee::everyone:
-            case trustee::users: others |= mode_bits(entry.mask); break;
-        }
+        if (entry.who == trustee::owner || root) owner |= mode_bits(entry.mask);
     }
-    mode = owner << 6 | others;
+    mode = owner << 6;
     return true;
 }
 
 }  // namespace qv_posix
+
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
+    if (descriptor == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (revision != SECURITY_DESCRIPTOR_REVISION) {
+        SetLastError(ERROR_UNKNOWN_REVISION);
+        return FALSE;
+    }
+    std::memset(descriptor, 0, sizeof(*descriptor));
+    descriptor->Revision = SECURITY_DESCRIPTOR_REVISION;
+    return TRUE;
+}
+
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, void* dacl, BOOL defaulted) {
+    if (descriptor == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (descriptor->Revision != SECURITY_DESCRIPTOR_REVISION) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return FALSE;
+    }
+    descriptor->Control &= static_cast<WORD>(~(SE_DACL_PRESENT | SE_DACL_DEFAULTED));
+    if (present) {
+        descriptor->Control |= SE_DACL_PRESENT;
+        if (defaulted) descriptor->Control |= SE_DACL_DEFAULTED;
+        descriptor->Dacl = dacl;
+    } else {
+        descriptor->Dacl = nullptr;
+    }
+    return TRUE;
+}
 
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                                   PSECURITY_DESCRIPTOR* descriptor, PULONG size) {
@@ -280,9 +295,7 @@ BOOL WINAPI CheckTokenMembership(HANDLE token, PSID sid, PBOOL is_member) {
     }
     const BYTE* bytes = static_cast<const BYTE*>(sid);
     const BYTE user_authority[6] = {0, 0, 0, 0, 0, 22};
-    if (qv_posix::same_sid(sid, WinWorldSid)) {
-        *is_member = TRUE;
-    } else if (qv_posix::same_sid(sid, WinLocalSystemSid) || qv_posix::same_sid(sid, WinBuiltinAdministratorsSid)) {
+    if (qv_posix::same_sid(sid, WinLocalSystemSid) || qv_posix::same_sid(sid, WinBuiltinAdministratorsSid)) {
         *is_member = geteuid() == 0;
     } else if (bytes[1] == 2 && std::memcmp(bytes + 2, user_authority, 6) == 0) {
         *is_member = geteuid() != 0 && qv_posix::same_sid(sid, qv_posix::owner_sid(geteuid()));

@@ -1,5 +1,4 @@
-// Named mutexes (CreateMutexA, OpenMutexA, ReleaseMutex and their waits),
-// InitializeSecurityDescriptor and SetSecurityDescriptorDacl.
+// Named mutexes (CreateMutexA, OpenMutexA, ReleaseMutex and their waits).
 //
 // A named mutex is machine-wide, for all users: each name has two files in
 // the folder named by QV_MUTEX_DIR (default /tmp/.qv-mutex, made with mode
@@ -467,38 +466,4 @@ HANDLE WINAPI OpenMutexA(DWORD access, BOOL, LPCSTR name) {
 BOOL WINAPI ReleaseMutex(HANDLE mutex) {
     auto* object = qv_posix::handle_cast<qv_posix::mutex_object>(mutex);
     return object != nullptr ? object->release() : FALSE;
-}
-
-BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
-    if (descriptor == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (revision != SECURITY_DESCRIPTOR_REVISION) {
-        SetLastError(ERROR_UNKNOWN_REVISION);
-        return FALSE;
-    }
-    std::memset(descriptor, 0, sizeof(*descriptor));
-    descriptor->Revision = SECURITY_DESCRIPTOR_REVISION;
-    return TRUE;
-}
-
-BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, void* dacl, BOOL defaulted) {
-    if (descriptor == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (descriptor->Revision != SECURITY_DESCRIPTOR_REVISION) {
-        SetLastError(ERROR_INVALID_SECURITY_DESCR);
-        return FALSE;
-    }
-    descriptor->Control &= static_cast<WORD>(~(SE_DACL_PRESENT | SE_DACL_DEFAULTED));
-    if (present) {
-        descriptor->Control |= SE_DACL_PRESENT;
-        if (defaulted) descriptor->Control |= SE_DACL_DEFAULTED;
-        descriptor->Dacl = dacl;
-    } else {
-        descriptor->Dacl = nullptr;
-    }
-    return TRUE;
 }

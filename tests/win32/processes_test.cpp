@@ -18,7 +18,8 @@ TEST_F(processes, runs_the_file_with_split_arguments_in_the_directory) {
     ASSERT_TRUE(CreateDirectoryA(path("start").c_str(), nullptr));
     const std::string program = contract::own_path();
     const std::string directory = path("start");
-    const std::string parameters = "--child record \"" + path("out") + "\" /s \"a b\" c\\\"d \"\" e\\\\\"f g\"";
+    // The record's name is relative: it lands in the child's current directory.
+    const std::string parameters = "--child record out /s \"a b\" c\\\"d \"\" e\\\\\"f g\"";
     SHELLEXECUTEINFOA info = qv_test::launch_record(program.c_str(), parameters.c_str(), directory.c_str());
     ASSERT_TRUE(ShellExecuteExA(&info));
     ASSERT_NE(info.hProcess, nullptr);
@@ -29,7 +30,7 @@ TEST_F(processes, runs_the_file_with_split_arguments_in_the_directory) {
     EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(code, 7u);
     EXPECT_TRUE(CloseHandle(info.hProcess));
-    EXPECT_EQ(get("out"), "cwd=" + directory + "\narg=/s\narg=a b\narg=c\"d\narg=\narg=e\\f g\n");
+    EXPECT_EQ(get("start\\out"), "args\narg=/s\narg=a b\narg=c\"d\narg=\narg=e\\f g\n");
 }
 
 // The installer's arguments come from the composed parameters by the C

@@ -10,8 +10,8 @@
 
 namespace qv_posix {
 
-// Whom an entry names: the SDDL aliases SY, BA, OW, WD and BU.
-enum class trustee : BYTE { system, administrators, owner, everyone, users };
+// Whom an entry names: the SDDL aliases SY, BA and OW.
+enum class trustee : BYTE { system, administrators, owner };
 
 struct access_entry {
     trustee who;
@@ -29,9 +29,9 @@ const DWORD access_list_tag = 0x4c434151;
 // The mode for a folder made with that security: without a descriptor, or
 // with no or a null access list, 0777 (less the umask); with an access list,
 // the owner's bits from the entries for the owner (and for SYSTEM and the
-// administrators when the process runs as root), the others' from those for
-// everyone and the users, none for the group. False with the last error set
-// for a descriptor the layer did not make.
+// administrators when the process runs as root), none for the group and
+// the others. False with the last error set for a descriptor the layer did
+// not make.
 bool folder_mode(const SECURITY_ATTRIBUTES* security, mode_t& mode);
 
 // Whether another account could rename, remove or change what status
