@@ -34,33 +34,34 @@ command_line_parts split_v_option(const std::string& command_line) {
     return command_line_parts{rest, option};
 }
 
+namespace {
+
+// Puts text first into the parameters' "/V" option: a new option when
+// there is none, inside its quotes when it has them, else quoted behind a
+// leading "/V", wherever "/V" was.
+std::string into_v_option(const std::string& parameters, const std::string& text) {
+    std::string joined = parameters;
+    if (joined.find("/V") == std::string::npos) {
+        joined += "/V\"" + text + "\"";
+    } else {
+        const size_t quoted = joined.find("/V\"");
+        if (quoted != std::string::npos)
+            joined.insert(quoted + 3, text + " ");
+        else
+            joined.insert(2, "\"" + text + "\"");
+    }
+    return joined;
+}
+
+}  // namespace
+
 std::string merge_v_option(const std::string& command_line, const std::string& parameters,
                            const std::string& v_option) {
-    std::string merged = parameters;
-    if (merged.find("/V") == std::string::npos) {
-        merged += "/V\"" + v_option + "\"";
-    } else {
-        const size_t quoted = merged.find("/V\"");
-        if (quoted != std::string::npos)
-            merged.insert(quoted + 3, v_option + " ");
-        else
-            merged.insert(2, "\"" + v_option + "\"");  // behind a leading "/V", wherever "/V" was
-    }
-    return command_line + " " + merged;
+    return command_line + " " + into_v_option(parameters, v_option);
 }
 
 std::string add_log_option(const std::string& parameters, const std::string& log_path) {
-    std::string added = parameters;
-    if (added.find("/V") == std::string::npos) {
-        added += "/V\"/l*v \\\"" + log_path + "\\\"\"";
-    } else {
-        const size_t quoted = added.find("/V\"");
-        if (quoted != std::string::npos)
-            added.insert(quoted + 3, "/l*v \\\"" + log_path + "\\\" ");
-        else
-            added.insert(2, "\"/l*v \\\"" + log_path + "\\\"\"");
-    }
-    return added;
+    return into_v_option(parameters, "/l*v \\\"" + log_path + "\\\"");
 }
 
 }  // namespace archive
